@@ -102,7 +102,7 @@ typedef struct {
 #pragma pack(pop)
 
 #ifdef __cplusplus
-static_assert(sizeof(tOpenArchiveData) == 12 + 4 * sizeof(void *),
+static_assert(sizeof(tOpenArchiveData) == 20 + 2 * sizeof(void *),
               "tOpenArchiveData: 28 bytes on 32-bit, 36 packed on 64-bit");
 static_assert(sizeof(tHeaderData) == 568 + sizeof(void *),
               "tHeaderData: 572 bytes on 32-bit, 576 packed on 64-bit");

@@ -1,0 +1,96 @@
+#include "entries/sie_file.h"
+
+#include <vector>
+
+#include "flash/sie_disk.h"
+#include "platform/host_path.h"
+
+namespace quarn {
+
+std::string ShortName(std::string text) {
+  if (text.size() > TSieFile::kMaxShortName) text.resize(TSieFile::kMaxShortName);
+  return text;
+}
+
+void TSieFile::SetParent(TSieFile *newParent) {
+  if (newParent == Parent) return;
+  TSieFile *old = Parent;
+  Parent = nullptr;
+  if (old != nullptr) old->RemoveChild(this);
+  if (newParent != nullptr) {
+    Parent = newParent;
+    // An entry is among the children of exactly the entry its Parent names,
+    // so it cannot be among newParent's children yet.
+    newParent->Children.Add(this);
+  }
+}
+
+int TSieFile::AddChild(TSieFile *child) {
+  if (child->Parent == this) {
+    const int index = Children.IndexOf(child);
+    if (index >= 0) return index;
+    return Children.Add(child);
+  }
+  child->SetParent(this);
+  return Children.Count() - 1;
+}
+
+void TSieFile::RemoveChild(TSieFile *child) {
+  const int index = Children.IndexOf(child);
+  if (index < 0) return;
+  Children.Delete(index);
+  child->SetParent(nullptr);
+}
+
+void TSieFile::AddExtent(TExtent extent) {
+  Size += extent.Size;
+  Extents.Add(std::move(extent));
+}
+
+std::string TSieFile::JoinPath(const std::string &parentPath, const std::string &name) {
+  std::string joined;
+  joined.reserve(parentPath.size() + 1 + name.size());
+  joined += parentPath;
+  joined += '\\';
+  joined += name;
+  if (joined.size() > kMaxShortName) joined.resize(kMaxShortName);
+  // Collapse every run of backslashes to one.
+  std::string path;
+  path.reserve(joined.size());
+  for (const char c : joined)
+    if (c != '\\' || path.empty() || path.back() != '\\') path += c;
+  if (!path.empty() && path.front() == '\\') path.erase(0, 1);
+  return path;
+}
+
+std::string TSieFile::FullPath() const {
+  // Walk up to the topmost entry, then join downwards: no recursion, however
+  // deep the dump nests its directories.
+  std::vector<const TSieFile *> chain;
+  for (const TSieFile *e = this; e != nullptr; e = e->Parent) chain.push_back(e);
+  const TSieFile *top = chain.back();
+  std::string path = top->Disk != nullptr ? ShortName(top->Disk->DiskName()) : std::string();
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) path = JoinPath(path, (*it)->Name);
+  return path;
+}
+
+std::string TSieFile::ExtractDir() const {
+  if (!DestDir.empty()) return DestDir;
+  // The ancestors up to the nearest one that learned a destination (or the
+  // topmost one); their names follow that destination in top-down order.
+  std::vector<const TSieFile *> chain;
+  const TSieFile *anchor = this;
+  while (anchor->DestDir.empty() && anchor->Parent != nullptr) {
+    anchor = anchor->Parent;
+    chain.push_back(anchor);
+  }
+  if (chain.empty()) return std::string();
+  std::string dir = anchor->DestDir;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    dir += HostName((*it)->Name);
+    dir += kPathDelimiter;
+  }
+  return dir;
+}
+
+}  // namespace quarn

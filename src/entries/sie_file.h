@@ -1,0 +1,89 @@
+// TSieFile: one item of an opened dump's listing (a disk's raw image, a
+// directory or file of a disk's flash file system, an EEPROM block), or the
+// archive object's nameless root. Its content is an ordered list of extents,
+// each lying in the image at a phone address or in a buffer the entry owns.
+#ifndef QUARN_ENTRIES_SIE_FILE_H
+#define QUARN_ENTRIES_SIE_FILE_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "util/tlist.h"
+
+namespace quarn {
+
+class TSieDisk;
+class TQuarn;
+
+// One piece of an entry's content.
+struct TExtent {
+  std::uint16_t Id = 0;              // part id of the piece (its header chunk's id)
+  std::uint16_t DataId = 0;          // id of the part's data chunk
+  std::uint32_t HeaderDescAddr = 0;  // phone address of the part's header chunk descriptor
+  std::uint32_t HeaderDataAddr = 0;  // phone address of the part's header
+  std::uint32_t DataAddr = 0;        // phone address of the first byte; 0 when in Buffer
+  std::uint32_t Size = 0;            // bytes in the piece
+  std::unique_ptr<std::uint8_t[]> Buffer;  // the bytes, when they do not lie in the image
+};
+
+class TSieFile {
+ public:
+  TSieFile() = default;
+  TSieFile(const TSieFile &) = delete;
+  TSieFile &operator=(const TSieFile &) = delete;
+  // Releases the entry's extents and buffers; children are not touched.
+  virtual ~TSieFile() = default;
+
+  // Moves the entry under `newParent` (or detaches it with nullptr): out of
+  // the old parent's Children, appended to the new one's.
+  void SetParent(TSieFile *newParent);
+  // Hangs `child` below this entry; its position in Children. A child already
+  // there keeps its position.
+  int AddChild(TSieFile *child);
+  // Takes `child` out of Children (later children move down) and detaches it.
+  void RemoveChild(TSieFile *child);
+
+  // Appends an extent and adds its size to Size (a 32-bit sum that wraps).
+  void AddExtent(TExtent extent);
+
+  // The entry's path in the listing: the names from its disk's root down,
+  // joined by backslashes, at most 255 bytes (cut, then runs of backslashes
+  // collapsed, then one leading backslash dropped).
+  std::string FullPath() const;
+  // The directory the entry is, or would be, extracted into: its own learned
+  // DestDir, else its parent's ExtractDir followed by the parent's name and a
+  // path delimiter; empty when nothing is learned and there is no parent.
+  std::string ExtractDir() const;
+
+  // One step of FullPath: the path of a child named `name` of an entry whose
+  // path is `parentPath`.
+  static std::string JoinPath(const std::string &parentPath, const std::string &name);
+
+  TSieFile *Parent = nullptr;
+  TSieDisk *Disk = nullptr;
+  TQuarn *Owner = nullptr;
+  TList<TSieFile *> Children;
+  TList<TExtent> Extents;
+  std::uint32_t HeaderDescAddr = 0;  // descriptor of the first part's header chunk
+  std::uint32_t HeaderDataAddr = 0;  // the first part's header
+  std::uint32_t DataAddr = 0;        // the first part's content
+  std::uint16_t Id = 0;              // part id of the first part
+  std::uint16_t ParentId = 0;        // the first part's parent id as stored
+  std::uint32_t Attr = 0;            // FAT attribute bits; 0x10 marks a directory
+  std::uint32_t Size = 0;            // sum of the extents' sizes
+  std::string Name;                  // at most 255 bytes, narrow code page
+  std::uint16_t Date = 0;            // DOS date
+  std::uint16_t Time = 0;            // DOS time
+  std::string DestDir;               // learned destination, ends with a delimiter
+
+  // Longest name or listing path, in bytes.
+  static constexpr std::size_t kMaxShortName = 255;
+};
+
+// Cuts a byte string to a short name's length.
+std::string ShortName(std::string text);
+
+}  // namespace quarn
+
+#endif

@@ -1,0 +1,197 @@
+// Opening and listing dumps through the exports, as a host does.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dump_builder.h"
+#include "test_files.h"
+#include "wcx_session.h"
+#include "wcxhead.h"
+
+namespace quarn::testing {
+namespace {
+
+// 2005-03-15 12:34:56 UTC, and its DOS date and time.
+constexpr std::int64_t kDumpTime = 1110890096;
+constexpr int kDumpDosDate = 0x326F;
+constexpr int kDumpDosTime = 0x645C;
+
+int HostTime(int dosDate, int dosTime, std::int64_t unixSeconds) {
+#ifdef _WIN32
+  (void)unixSeconds;
+  return (dosDate << 16) | dosTime;
+#else
+  (void)dosDate;
+  (void)dosTime;
+  return static_cast<int>(unixSeconds);
+#endif
+}
+
+int HostAttr(int fatAttr) {
+#ifdef _WIN32
+  return fatAttr & 0x37;
+#else
+  int mode = (fatAttr & 0x10) ? 040755 : 0100644;
+  if (fatAttr & 0x01) mode &= ~0222;
+  return mode;
+#endif
+}
+
+class ArchiveTest : public ::testing::Test {
+ protected:
+  std::string Save(const DumpBuilder &dump, const std::string &name = "dump.bin") {
+    const std::string path = dir_.File(name);
+    dump.Save(path);
+    EXPECT_TRUE(SetModifiedTime(path, kDumpTime));
+    return path;
+  }
+  TempDir dir_;
+};
+
+TEST_F(ArchiveTest, RecognisesADumpBySizeAndSignature) {
+  EXPECT_EQ(GetPackerCaps(), PK_CAPS_BY_CONTENT);
+  auto answer = [](const std::string &path) {
+    std::string copy = path;
+    return CanYouHandleThisFile(copy.data());
+  };
+  EXPECT_EQ(answer(Save(DumpBuilder(), "good.bin")), 1);
+  EXPECT_EQ(answer(Save(DumpBuilder(0x2000001), "long.bin")), 0);
+  EXPECT_EQ(answer(Save(DumpBuilder(0x1FFFFFF), "short.bin")), 0);
+  DumpBuilder lower;
+  lower.Bytes(544, "siemens", 7);
+  EXPECT_EQ(answer(Save(lower, "lower.bin")), 0);
+  DumpBuilder nul;
+  nul.U8(547, 0);
+  EXPECT_EQ(answer(Save(nul, "nul.bin")), 0);
+  EXPECT_EQ(answer(dir_.File("missing.bin")), 0);
+  EXPECT_EQ(answer(dir_.Path().string()), 0);
+  EXPECT_EQ(CanYouHandleThisFile(nullptr), 0);
+}
+
+TEST_F(ArchiveTest, ListsOneRawImagePerDiskInOrdinalOrder) {
+  WcxArchive archive(Save(ThreeDiskDump()));
+  ASSERT_NE(archive.Handle(), nullptr);
+  EXPECT_EQ(archive.OpenResult(), 0);
+  const std::vector<Listed> entries = archive.List();
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].Path, "EEFULL.BIN");
+  EXPECT_EQ(entries[1].Path, "EELITE.BIN");
+  EXPECT_EQ(entries[2].Path, "FFS.BIN");
+  EXPECT_EQ(entries[0].UnpSize, 0x30000);
+  EXPECT_EQ(entries[1].UnpSize, 0x10000);
+  EXPECT_EQ(entries[2].UnpSize, 0x20000);
+  for (const Listed &e : entries) {
+    EXPECT_EQ(e.PackSize, e.UnpSize);
+    EXPECT_EQ(e.FileAttr, HostAttr(4));
+    EXPECT_EQ(e.FileTime, HostTime(kDumpDosDate, kDumpDosTime, kDumpTime));
+  }
+  tHeaderData header;
+  EXPECT_EQ(archive.Next(header), E_END_ARCHIVE);
+  EXPECT_EQ(archive.Next(header), E_END_ARCHIVE);
+  EXPECT_EQ(archive.Close(), 0);
+}
+
+TEST_F(ArchiveTest, FillsTheRecordAsTheHostExpects) {
+  const std::string path = Save(ThreeDiskDump());
+  WcxArchive archive(path);
+  tHeaderData header;
+  ASSERT_EQ(archive.Next(header, 0xCC), 0);
+  EXPECT_EQ(std::string(header.ArcName), path);
+  for (std::size_t i = path.size(); i < sizeof header.ArcName; ++i)
+    ASSERT_EQ(header.ArcName[i], 0) << i;
+  EXPECT_STREQ(header.FileName, "EEFULL.BIN");
+  EXPECT_EQ(static_cast<unsigned char>(header.FileName[11]), 0xCC);  // past the NUL: untouched
+  EXPECT_EQ(header.Flags, 0);
+  EXPECT_EQ(header.HostOS, 0);
+  EXPECT_EQ(static_cast<unsigned>(header.FileCRC), 0xCCCCCCCCu);
+  EXPECT_EQ(header.UnpVer, 0);
+  EXPECT_EQ(header.Method, 0);
+#if defined(_WIN32) && !defined(_WIN64)
+  EXPECT_EQ(header.CmtBuf, nullptr);
+  EXPECT_EQ(header.CmtState, 0);
+#else
+  const auto *bytes = reinterpret_cast<const unsigned char *>(&header);
+  for (std::size_t i = 556; i < sizeof header; ++i) ASSERT_EQ(bytes[i], 0xCC) << i;
+#endif
+}
+
+TEST_F(ArchiveTest, OpenFailuresReportTheirCode) {
+  WcxArchive missing(dir_.File("missing.bin"));
+  EXPECT_EQ(missing.Handle(), nullptr);
+  EXPECT_EQ(missing.OpenResult(), E_EOPEN);
+  WcxArchive folder(dir_.Path().string());
+  EXPECT_EQ(folder.Handle(), nullptr);
+  EXPECT_EQ(folder.OpenResult(), E_EOPEN);
+  EXPECT_EQ(OpenArchive(nullptr), nullptr);
+}
+
+TEST_F(ArchiveTest, FilesOfAnySizeOpenWithWhatTheyHold) {
+  for (std::uint32_t size : {0u, 1u, 44u, 45u, 1000u}) {
+    WcxArchive archive(Save(DumpBuilder(size, 0), "small.bin"));
+    ASSERT_NE(archive.Handle(), nullptr) << size;
+    EXPECT_TRUE(archive.List().empty()) << size;
+  }
+  WcxArchive blank(Save(DumpBuilder(), "blank.bin"));
+  ASSERT_NE(blank.Handle(), nullptr);
+  EXPECT_TRUE(blank.List().empty());
+
+  // A long file: only the flash window's 32 MiB matter.
+  DumpBuilder longer(0x2000000 + 0x1000);
+  longer.Disk(0x100, "D", 0x1000, 0x2000, {{At(0x4000), 0x1000}});
+  WcxArchive archive(Save(longer, "long.bin"));
+  ASSERT_EQ(archive.List().size(), 1u);
+}
+
+TEST_F(ArchiveTest, AShortDumpIsNeverReadPastItsEnd) {
+  // A table inside, names and blocks past the end of a 16 KiB dump.
+  DumpBuilder dump(0x4000, 0, false);
+  dump.Disk(0x100, "IN", 0x1000, 0x2000, {{At(0x3000), 0x1000}, {At(0x100000), 0x1000}}, false);
+  dump.Descriptor(0x100 + 44, {.NameAddr = At(0x8000), .NumBlocks = 1,
+                               .BlockTableAddr = At(0x2000)});
+  WcxArchive archive(Save(dump));
+  const std::vector<Listed> entries = archive.List();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].Path, "IN.BIN");
+  EXPECT_EQ(entries[0].UnpSize, 0x2000);
+}
+
+TEST_F(ArchiveTest, CrowdedTablesStayBounded) {
+  // Hundreds of thousands of consecutive valid records, each with the same
+  // 65,535-entry table: the run ends at the limits.
+  DumpBuilder dump;
+  dump.BlockTable(0x1000000, std::vector<BlockRef>(0xFFFF, BlockRef{At(0), 0}));
+  dump.Name(0x100, "X");
+  for (std::uint32_t o = 0x1000; o + 44 <= 0x1000000; o += 44)
+    dump.Descriptor(o, {.NameAddr = At(0x100), .NumBlocks = 0xFFFF, .BlockTableAddr = At(0x1000000)});
+  WcxArchive archive(Save(dump));
+  const std::vector<Listed> entries = archive.List();
+  EXPECT_EQ(entries.size(), 1u);  // a second disk would pass 65,536 blocks
+}
+
+#ifndef _WIN32
+TEST_F(ArchiveTest, ALongArchivePathIsHandedBackCut) {
+  std::filesystem::path deep = dir_.Path();
+  while (deep.string().size() < 300) deep /= "folder";
+  std::filesystem::create_directories(deep);
+  const std::string path = (deep / "dump.bin").string();
+  ThreeDiskDump().Save(path);
+  WcxArchive archive(path);
+  tHeaderData header;
+  ASSERT_EQ(archive.Next(header), 0);
+  EXPECT_EQ(std::string(header.ArcName), path.substr(0, 259));
+}
+
+TEST_F(ArchiveTest, LinuxPathsUseSlashesAndShowASlashInANameEscaped) {
+  DumpBuilder dump;
+  dump.Disk(0x100, "A/B\\C", 0x1000, 0x2000, {{At(0x4000), 0x1000}});
+  WcxArchive archive(Save(dump));
+  const std::vector<Listed> entries = archive.List();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].Path, "A%2FB/C.BIN");
+}
+#endif
+
+}  // namespace
+}  // namespace quarn::testing

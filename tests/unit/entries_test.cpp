@@ -1,0 +1,133 @@
+#include "entries/sie_file.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/host_path.h"
+
+namespace quarn {
+namespace {
+
+// Entries made for one test, owned here.
+class Tree {
+ public:
+  TSieFile *Make(const std::string &name, TSieFile *parent = nullptr) {
+    entries_.push_back(std::make_unique<TSieFile>());
+    TSieFile *e = entries_.back().get();
+    e->Name = name;
+    if (parent != nullptr) e->SetParent(parent);
+    return e;
+  }
+
+ private:
+  std::vector<std::unique_ptr<TSieFile>> entries_;
+};
+
+const std::string kDelim(1, kPathDelimiter);
+
+TEST(FullPathTest, JoinsNamesFromTheTopWithBackslashes) {
+  Tree t;
+  TSieFile *root = t.Make("");
+  TSieFile *a = t.Make("A", root);
+  TSieFile *b = t.Make("B", a);
+  EXPECT_EQ(root->FullPath(), "");
+  EXPECT_EQ(a->FullPath(), "A");
+  EXPECT_EQ(b->FullPath(), "A\\B");
+  EXPECT_EQ(t.Make("", a)->FullPath(), "A\\");  // the trailing backslash stays
+  EXPECT_EQ(t.Make("x\\\\\\y", a)->FullPath(), "A\\x\\y");
+}
+
+TEST(FullPathTest, CutsAt255BytesBeforeCollapsing) {
+  Tree t;
+  TSieFile *a = t.Make(std::string(200, 'a'));
+  TSieFile *b = t.Make(std::string(99, 'b'), a);
+  EXPECT_EQ(b->FullPath(), std::string(200, 'a') + "\\" + std::string(54, 'b'));
+  TSieFile *c = t.Make("c", b);
+  EXPECT_EQ(c->FullPath(), b->FullPath());  // no room left below a full path
+
+  // Backslashes that straddle the cut: the result is shorter than 255.
+  TSieFile *d = t.Make(std::string(250, 'd'));
+  TSieFile *e = t.Make("\\\\\\\\\\\\\\\\", d);
+  EXPECT_EQ(e->FullPath(), std::string(250, 'd') + "\\");
+}
+
+TEST(FullPathTest, DeepTreesNeedNoRecursion) {
+  Tree t;
+  TSieFile *e = t.Make("top");
+  for (int i = 0; i < 200000; ++i) e = t.Make("d", e);
+  EXPECT_EQ(e->FullPath().size(), 255u);
+  EXPECT_EQ(e->ExtractDir().size(), 4u + 2u * 199999);  // "top" and each "d", delimited
+}
+
+TEST(ExtractDirTest, FollowsTheNearestLearnedDestination) {
+  Tree t;
+  TSieFile *root = t.Make("");
+  TSieFile *disk = t.Make("FFS", root);
+  TSieFile *data = t.Make("data", disk);
+  TSieFile *file = t.Make("a.txt", data);
+  EXPECT_EQ(t.Make("lonely")->ExtractDir(), "");
+  EXPECT_EQ(disk->ExtractDir(), kDelim);  // below a nameless root that never learned
+  disk->DestDir = "out" + kDelim;
+  EXPECT_EQ(disk->ExtractDir(), "out" + kDelim);
+  EXPECT_EQ(data->ExtractDir(), "out" + kDelim + "FFS" + kDelim);
+  EXPECT_EQ(file->ExtractDir(), "out" + kDelim + "FFS" + kDelim + "data" + kDelim);
+}
+
+TEST(ParentTest, SetParentMovesBetweenChildLists) {
+  Tree t;
+  TSieFile *p1 = t.Make("p1");
+  TSieFile *p2 = t.Make("p2");
+  TSieFile *x = t.Make("x", p1);
+  TSieFile *y = t.Make("y", p1);
+  x->SetParent(p1);  // the current parent: nothing changes
+  ASSERT_EQ(p1->Children.Count(), 2);
+  EXPECT_EQ(p1->Children[0], x);
+
+  x->SetParent(p2);
+  EXPECT_EQ(x->Parent, p2);
+  ASSERT_EQ(p1->Children.Count(), 1);
+  EXPECT_EQ(p1->Children[0], y);
+  ASSERT_EQ(p2->Children.Count(), 1);
+
+  x->SetParent(nullptr);
+  EXPECT_EQ(x->Parent, nullptr);
+  EXPECT_EQ(p2->Children.Count(), 0);
+}
+
+TEST(ParentTest, AddChildKeepsAnExistingPositionAndRemoveChildDetaches) {
+  Tree t;
+  TSieFile *p = t.Make("p");
+  TSieFile *other = t.Make("other");
+  TSieFile *a = t.Make("a", p);
+  TSieFile *b = t.Make("b", other);
+  EXPECT_EQ(p->AddChild(a), 0);
+  EXPECT_EQ(p->AddChild(b), 1);
+  EXPECT_EQ(b->Parent, p);
+  EXPECT_EQ(other->Children.Count(), 0);
+  EXPECT_EQ(p->Children.Count(), 2);
+
+  p->RemoveChild(a);
+  EXPECT_EQ(a->Parent, nullptr);
+  ASSERT_EQ(p->Children.Count(), 1);
+  EXPECT_EQ(p->Children[0], b);
+  p->RemoveChild(a);  // absent: nothing happens
+  EXPECT_EQ(p->Children.Count(), 1);
+}
+
+TEST(ExtentTest, SizeIsTheWrappingSumOfExtents) {
+  TSieFile e;
+  TExtent big;
+  big.Size = 0xFFFFF000;
+  e.AddExtent(std::move(big));
+  TExtent more;
+  more.Size = 0x2000;
+  e.AddExtent(std::move(more));
+  EXPECT_EQ(e.Size, 0x1000u);
+  EXPECT_EQ(e.Extents.Count(), 2);
+}
+
+}  // namespace
+}  // namespace quarn

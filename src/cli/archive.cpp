@@ -1,0 +1,166 @@
+#include "cli/archive.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "cli/os.h"
+
+namespace quarn::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uintmax_t kDumpSize = 33554432;
+constexpr long kSignatureOffset = 544;
+constexpr char kSignature[] = "SIEMENS";
+
+ProgressSink *progressSink = nullptr;
+
+int WCX_CALL OnProgress(char *, int bytes) {
+  if (InterruptRequested()) return 0;
+  if (progressSink != nullptr && bytes > 0)
+    progressSink->Advance(static_cast<std::uint64_t>(bytes));
+  return 1;
+}
+
+// Dumps are never split into volumes; the callback is there because hosts
+// always hand one over.
+int WCX_CALL OnChangeVolume(char *, int) { return 0; }
+
+}  // namespace
+
+void PrintError(const std::string &message) {
+  std::fprintf(stderr, "quarn: %s\n", message.c_str());
+}
+
+InputProblem CheckInputFile(const std::string &path) {
+  std::error_code error;
+  const fs::file_status status = fs::status(PathFromNarrow(path), error);
+  if (status.type() == fs::file_type::not_found) return {kExitNotFound, path + ": no such file"};
+  if (error) return {kExitUnreadable, path + ": cannot access: " + error.message()};
+  if (fs::is_directory(status)) return {kExitIsDirectory, path + ": is a directory"};
+  std::FILE *file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return {kExitUnreadable, path + ": cannot read: " + std::strerror(errno)};
+  }
+  std::fclose(file);
+  return {};
+}
+
+DumpVerdict JudgeDump(const std::string &path) {
+  std::vector<char> name(path.begin(), path.end());
+  name.push_back('\0');
+  if (CanYouHandleThisFile(name.data()) != 0) return {true, "Siemens flash dump"};
+
+  std::error_code error;
+  const std::uintmax_t size = fs::file_size(PathFromNarrow(path), error);
+  if (!error && size != kDumpSize) {
+    return {false, "not a Siemens flash dump (size " + std::to_string(size) + " bytes, expected " +
+                       std::to_string(kDumpSize) + ")"};
+  }
+  char found[sizeof kSignature - 1] = {};
+  bool readSignature = false;
+  if (std::FILE *file = std::fopen(path.c_str(), "rb")) {
+    readSignature = std::fseek(file, kSignatureOffset, SEEK_SET) == 0 &&
+                    std::fread(found, 1, sizeof found, file) == sizeof found;
+    std::fclose(file);
+  }
+  if (readSignature && std::memcmp(found, kSignature, sizeof found) != 0) {
+    return {false, "not a Siemens flash dump (no \"SIEMENS\" signature at offset 544)"};
+  }
+  return {false, "not a Siemens flash dump (cannot be read)"};
+}
+
+void WarnIfNotDump(const std::string &path) {
+  const DumpVerdict verdict = JudgeDump(path);
+  if (!verdict.isDump)
+    PrintError("warning: " + path + ": " + verdict.reason + "; reading it anyway");
+}
+
+std::string ResultMessage(int result) {
+  switch (result) {
+    case E_SUCCESS:
+      return "ok";
+    case E_BAD_DATA:
+      return "bad data: content lies outside the dump";
+    case E_ECREATE:
+      return "cannot create file";
+    case E_EWRITE:
+      return "write error (disk full?)";
+    case E_EABORTED:
+      return "aborted";
+    case E_NOT_SUPPORTED:
+      return "operation not supported";
+    case E_NO_MEMORY:
+      return "not enough memory";
+    default:
+      return "error " + std::to_string(result);
+  }
+}
+
+std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int openMode,
+                                               InputProblem &problem) {
+  problem = CheckInputFile(path);
+  if (problem.code != kExitOk) return nullptr;
+
+  std::vector<char> name(path.begin(), path.end());
+  name.push_back('\0');
+  tOpenArchiveData data{};
+  data.ArcName = name.data();
+  data.OpenMode = openMode;
+  void *handle = OpenArchive(&data);
+  if (handle == nullptr) {
+    switch (data.OpenResult) {
+      case E_NO_MEMORY:
+        problem = {kExitNoMemory, path + ": not enough memory to load the dump"};
+        break;
+      case E_EREAD:
+        problem = {kExitUnreadable, path + ": read error while loading the dump"};
+        break;
+      case E_EOPEN:
+        problem = {kExitUnreadable, path + ": cannot open"};
+        break;
+      default:
+        problem = {kExitUnreadable,
+                   path + ": cannot open (error " + std::to_string(data.OpenResult) + ")"};
+        break;
+    }
+    return nullptr;
+  }
+  // The order Double Commander uses: both callbacks right after opening.
+  SetChangeVolProc(handle, OnChangeVolume);
+  SetProcessDataProc(handle, OnProgress);
+  return std::unique_ptr<HostArchive>(new HostArchive(handle));
+}
+
+HostArchive::~HostArchive() { CloseArchive(handle_); }
+
+int HostArchive::Next(Entry &entry) {
+  tHeaderData header{};
+  const int result = ReadHeader(handle_, &header);
+  if (result == E_SUCCESS) entry = EntryFromHeader(header);
+  return result;
+}
+
+int HostArchive::Skip() {
+  char empty[1] = "";
+  return ProcessFile(handle_, PK_SKIP, nullptr, empty);
+}
+
+int HostArchive::Test() {
+  char empty[1] = "";
+  return ProcessFile(handle_, PK_TEST, nullptr, empty);
+}
+
+int HostArchive::Extract(const std::string &targetPath) {
+  std::vector<char> target(targetPath.begin(), targetPath.end());
+  target.push_back('\0');
+  return ProcessFile(handle_, PK_EXTRACT, nullptr, target.data());
+}
+
+void SetProgressSink(ProgressSink *sink) { progressSink = sink; }
+
+}  // namespace quarn::cli

@@ -1,0 +1,84 @@
+// The command's side of the plugin boundary: it opens, reads and closes a dump
+// through the WCX exports only, in the order a file manager calls them.
+#ifndef QUARN_CLI_ARCHIVE_H
+#define QUARN_CLI_ARCHIVE_H
+
+#include <memory>
+#include <string>
+
+#include "cli/entry.h"
+#include "wcxhead.h"
+
+namespace quarn::cli {
+
+// Exit codes of the command.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitSomeFailed = 1,    // some files are not dumps / some entries failed
+  kExitUsage = 2,         // bad command line
+  kExitNotFound = 3,      // the dump (or a probed file) does not exist
+  kExitUnreadable = 4,    // it cannot be opened or read
+  kExitIsDirectory = 5,   // it is a directory
+  kExitNoMemory = 6,      // not enough memory to load the dump
+  kExitInterrupted = 130  // Ctrl+C
+};
+
+// Writes "quarn: <message>" to stderr.
+void PrintError(const std::string &message);
+
+// Whether `path` names a readable regular file, told apart the way the user
+// needs it; the plugin itself only knows "cannot open".
+struct InputProblem {
+  ExitCode code = kExitOk;
+  std::string message;  // "<path>: no such file" etc.; empty when fine
+};
+InputProblem CheckInputFile(const std::string &path);
+
+// CanYouHandleThisFile's answer with a reason a person can act on.
+struct DumpVerdict {
+  bool isDump = false;
+  std::string reason;  // "Siemens flash dump" or why not
+};
+DumpVerdict JudgeDump(const std::string &path);
+// The plugin opens any file; the command says so when it is not a dump.
+void WarnIfNotDump(const std::string &path);
+
+// What a ProcessFile result means, e.g. "write error (disk full?)".
+std::string ResultMessage(int result);
+
+// One open dump. OpenArchive on construction, CloseArchive on destruction.
+class HostArchive {
+ public:
+  // Checks the file, then opens it in `openMode` (PK_OM_LIST or
+  // PK_OM_EXTRACT). On failure returns null and sets `problem`.
+  static std::unique_ptr<HostArchive> Open(const std::string &path, int openMode,
+                                           InputProblem &problem);
+  ~HostArchive();
+  HostArchive(const HostArchive &) = delete;
+  HostArchive &operator=(const HostArchive &) = delete;
+
+  // ReadHeader: 0 with `entry` filled, E_END_ARCHIVE at the end, or an error.
+  int Next(Entry &entry);
+  // ProcessFile on the entry Next returned last.
+  int Skip();
+  int Test();
+  int Extract(const std::string &targetPath);
+
+ private:
+  explicit HostArchive(void *handle) : handle_(handle) {}
+  void *handle_;
+};
+
+// Feeds the progress callback that every HostArchive installs. The callback
+// returns 0 (abort) once Ctrl+C was pressed.
+class ProgressSink {
+ public:
+  virtual ~ProgressSink() = default;
+  virtual void Advance(std::uint64_t bytes) = 0;
+};
+// The sink to report to, or null; not owned.
+void SetProgressSink(ProgressSink *sink);
+
+}  // namespace quarn::cli
+
+#endif

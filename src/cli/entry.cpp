@@ -1,0 +1,193 @@
+#include "cli/entry.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/os.h"
+
+namespace quarn::cli {
+namespace {
+
+constexpr int kFatReadOnly = 0x01;
+constexpr int kFatHidden = 0x02;
+constexpr int kFatSystem = 0x04;
+constexpr int kFatDirectory = 0x10;
+constexpr int kFatArchive = 0x20;
+
+constexpr int kModeTypeMask = 0170000;
+constexpr int kModeDirectory = 0040000;
+constexpr int kModeWriteBits = 0222;
+
+// Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's
+// civil_from_days); valid for every 64-bit second count we can be given.
+void CivilFromDays(std::int64_t days, DateTime &out) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t dayOfEra = days - era * 146097;
+  const std::int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+  out.day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+  out.month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+  out.year = static_cast<int>(yearOfEra + era * 400 + (out.month <= 2 ? 1 : 0));
+}
+
+// Length of the valid UTF-8 sequence at text[0], or 0 if it is not one
+// (overlong forms, surrogates and code points above U+10FFFF are invalid).
+std::size_t Utf8SequenceLength(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length) return 0;
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+DateTime DateTimeFromDos(std::uint32_t dosDateTime) {
+  const std::uint32_t date = dosDateTime >> 16;
+  const std::uint32_t time = dosDateTime & 0xFFFF;
+  DateTime result;
+  result.year = 1980 + static_cast<int>(date >> 9);
+  result.month = static_cast<int>((date >> 5) & 0x0F);
+  result.day = static_cast<int>(date & 0x1F);
+  result.hour = static_cast<int>(time >> 11);
+  result.minute = static_cast<int>((time >> 5) & 0x3F);
+  result.second = static_cast<int>((time & 0x1F) * 2);
+  return result;
+}
+
+DateTime DateTimeFromUnix(std::int64_t seconds) {
+  std::int64_t days = seconds / 86400;
+  std::int64_t secondOfDay = seconds % 86400;
+  if (secondOfDay < 0) {
+    secondOfDay += 86400;
+    --days;
+  }
+  DateTime result;
+  CivilFromDays(days, result);
+  result.hour = static_cast<int>(secondOfDay / 3600);
+  result.minute = static_cast<int>(secondOfDay / 60 % 60);
+  result.second = static_cast<int>(secondOfDay % 60);
+  return result;
+}
+
+void SetAttributesFromFat(Entry &entry, int attr) {
+  entry.directory = (attr & kFatDirectory) != 0;
+  entry.readOnly = (attr & kFatReadOnly) != 0;
+  entry.hidden = (attr & kFatHidden) != 0;
+  entry.system = (attr & kFatSystem) != 0;
+  entry.archive = (attr & kFatArchive) != 0;
+}
+
+void SetAttributesFromMode(Entry &entry, int mode) {
+  entry.directory = (mode & kModeTypeMask) == kModeDirectory;
+  entry.readOnly = (mode & kModeWriteBits) == 0;
+  entry.hidden = entry.system = entry.archive = false;
+}
+
+Entry EntryFromHeader(const tHeaderData &header) {
+  Entry entry;
+  entry.path.assign(header.FileName, strnlen(header.FileName, sizeof header.FileName));
+  entry.size = static_cast<std::uint32_t>(header.UnpSize);
+  entry.rawAttr = header.FileAttr;
+#ifdef _WIN32
+  entry.time = DateTimeFromDos(static_cast<std::uint32_t>(header.FileTime));
+  SetAttributesFromFat(entry, header.FileAttr);
+#else
+  entry.time = DateTimeFromUnix(header.FileTime);
+  SetAttributesFromMode(entry, header.FileAttr);
+#endif
+  return entry;
+}
+
+std::string FormatDateTime(const DateTime &time, char separator) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", time.year, time.month,
+                time.day, separator, time.hour, time.minute, time.second);
+  return text;
+}
+
+std::string DisplayPath(std::string_view path) {
+  std::string text(path);
+  for (char &c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return text;
+}
+
+std::string AttributeString(const Entry &entry) {
+  std::string text = ".....";
+  if (entry.directory) text[0] = 'D';
+  if (entry.readOnly) text[1] = 'R';
+  if (entry.hidden) text[2] = 'H';
+  if (entry.system) text[3] = 'S';
+  if (entry.archive) text[4] = 'A';
+  return text;
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  char escape[8];
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      ++i;
+    } else if (c == '\n') {
+      out += "\\n", ++i;
+    } else if (c == '\r') {
+      out += "\\r", ++i;
+    } else if (c == '\t') {
+      out += "\\t", ++i;
+    } else if (c < 0x20 || c == 0x7F) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+      ++i;
+    } else if (const std::size_t length = Utf8SequenceLength(text.substr(i)); length > 0) {
+      out.append(text.substr(i, length));
+      i += length;
+    } else {
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+      ++i;
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string EntryJson(const Entry &entry) {
+  // The plugin's names are in the narrow code page (ANSI on Windows); JSON
+  // text is UTF-8.
+  std::string json = "{\"path\":" + JsonString(Utf8FromNarrow(entry.path));
+  json += ",\"size\":" + std::to_string(entry.size);
+  json += ",\"time\":\"" + FormatDateTime(entry.time, 'T') + "\"";
+  json += ",\"attr\":\"" + AttributeString(entry) + "\"";
+  json += ",\"raw_attr\":" + std::to_string(entry.rawAttr);
+  json += entry.directory ? ",\"dir\":true}" : ",\"dir\":false}";
+  return json;
+}
+
+}  // namespace quarn::cli

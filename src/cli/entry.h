@@ -1,0 +1,64 @@
+// One listed entry as the command sees it, decoded from the host record that
+// ReadHeader fills, and the ways the command writes it out.
+#ifndef QUARN_CLI_ENTRY_H
+#define QUARN_CLI_ENTRY_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "wcxhead.h"
+
+namespace quarn::cli {
+
+// A calendar date and time of day, as the entry carries it (no time zone).
+struct DateTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  auto operator<=>(const DateTime &) const = default;
+};
+
+struct Entry {
+  std::string path;  // FileName: raw bytes, the host's separator
+  std::uint32_t size = 0;
+  DateTime time;
+  int rawAttr = 0;  // FileAttr as the exports give it on this platform
+  bool directory = false;
+  bool readOnly = false;
+  bool hidden = false;
+  bool system = false;
+  bool archive = false;
+};
+
+// The exports' FileTime on Windows: (DOS date << 16) | DOS time. The fields
+// are taken as they are, even when they make no valid date.
+DateTime DateTimeFromDos(std::uint32_t dosDateTime);
+// The exports' FileTime on Linux: seconds since 1970 in UTC.
+DateTime DateTimeFromUnix(std::int64_t seconds);
+
+// FileAttr on Windows: FAT attribute bits.
+void SetAttributesFromFat(Entry &entry, int attr);
+// FileAttr on Linux: a Unix st_mode; read-only is a file without write bits.
+// Hidden, system and archive have no counterpart there.
+void SetAttributesFromMode(Entry &entry, int mode);
+
+// Decodes ReadHeader's record with this platform's conventions.
+Entry EntryFromHeader(const tHeaderData &header);
+
+// "2005-03-01 12:00:00", or with 'T' as the separator "2005-03-01T12:00:00".
+std::string FormatDateTime(const DateTime &time, char separator = ' ');
+// The path for a terminal: control characters become '?'.
+std::string DisplayPath(std::string_view path);
+// Five columns like 7-Zip's: D(irectory) R(ead-only) H(idden) S(ystem)
+// A(rchive), '.' for a bit that is not set, e.g. "D....", "...S.".
+std::string AttributeString(const Entry &entry);
+// A JSON string literal, quotes included. `text` is UTF-8 as far as it is
+// valid; every byte that is not part of a valid UTF-8 sequence is written as
+// \u00XX, i.e. read as Latin-1, so the result is always valid JSON.
+std::string JsonString(std::string_view text);
+// One line of JSON for the entry, without the newline:
+// {"path":...,"size":N,"time":"...","attr":"D....","raw_attr":N,"dir":true}
+std::string EntryJson(const Entry &entry);
+
+}  // namespace quarn::cli
+
+#endif

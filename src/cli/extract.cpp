@@ -1,0 +1,244 @@
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/archive.h"
+#include "cli/commands.h"
+#include "cli/os.h"
+#include "cli/progress.h"
+#include "cli/safe_path.h"
+#include "cli/selection.h"
+
+namespace quarn::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+std::string WithSeparator(std::string folder) {
+  if (folder.empty() || folder.back() != kSeparator) folder += kSeparator;
+  return folder;
+}
+
+// `path` lies in `root` or below; both are absolute and free of symbolic
+// links, "." and "..".
+bool IsInside(const fs::path &root, const fs::path &path) {
+  auto r = root.begin(), p = path.begin();
+  for (; r != root.end(); ++r, ++p) {
+    // A trailing separator shows up as an empty last element.
+    if (r->empty() && std::next(r) == root.end()) break;
+    if (p == path.end() || *r != *p) return false;
+  }
+  return true;
+}
+
+// What was asked for, found in a listing pass before anything is written.
+struct Plan {
+  std::uint64_t bytes = 0;
+  std::size_t entries = 0;
+};
+
+class Extraction {
+ public:
+  Extraction(const ExtractOptions &options, const fs::path &root, std::uint64_t totalBytes)
+      : options_(options),
+        root_(root),
+        rootNarrow_(WithSeparator(NarrowFromPath(root))),
+        progress_(totalBytes, StderrIsTerminal()) {}
+
+  // Returns the exit code.
+  int Run(HostArchive &archive, Selection &selection);
+
+ private:
+  // Handles one selected entry; false when the run must stop (Ctrl+C).
+  bool ExtractEntry(HostArchive &archive, const Entry &entry);
+  // Makes the folder that will hold `target` and clears the way for the
+  // file; returns why not, or an empty string.
+  std::string PrepareFileTarget(const fs::path &target);
+  void Fail(const Entry &entry, const std::string &reason);
+  void Report(const std::string &message);
+
+  const ExtractOptions &options_;
+  fs::path root_;
+  std::string rootNarrow_;  // with a trailing separator
+  ProgressBar progress_;
+  std::size_t files_ = 0, folders_ = 0, failures_ = 0;
+  std::uint64_t bytes_ = 0;
+};
+
+void Extraction::Report(const std::string &message) {
+  progress_.Clear();
+  PrintError(message);
+}
+
+void Extraction::Fail(const Entry &entry, const std::string &reason) {
+  Report(DisplayPath(entry.path) + ": " + reason);
+  ++failures_;
+}
+
+std::string Extraction::PrepareFileTarget(const fs::path &target) {
+  std::error_code error;
+  const fs::path folder = target.parent_path();
+  // A symbolic link already in the output tree must not carry the file out
+  // of it: resolve what exists of the folder path before creating anything.
+  const fs::path resolved = fs::weakly_canonical(folder, error);
+  if (error || !IsInside(root_, resolved)) {
+    return "refused: its folder leads outside the output folder (symbolic link?)";
+  }
+  fs::create_directories(folder, error);
+  if (error) return "cannot create folder " + NarrowFromPath(folder) + ": " + error.message();
+
+  const fs::file_status status = fs::symlink_status(target, error);
+  if (status.type() == fs::file_type::not_found) return {};
+  if (fs::is_directory(status)) return "cannot create file: a folder of that name is in the way";
+  if (!options_.overwrite) return "exists, not overwritten (use --overwrite)";
+  // Removed rather than written over: the plugin writes from the start of
+  // an existing file, and a link in its place would be followed.
+  fs::remove(target, error);
+  if (error) return "cannot replace the existing file: " + error.message();
+  return {};
+}
+
+bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
+  const SafePath safe = MakeSafePath(entry.path, NativePathStyle());
+  if (safe.renamed) Report("renamed: " + DisplayPath(entry.path) + " -> " + DisplayPath(safe.path));
+  const fs::path target = root_ / PathFromNarrow(safe.path);
+
+  if (entry.directory) {
+    // Directories are the host's to create; the plugin is only told to skip.
+    std::error_code error;
+    const fs::path resolved = fs::weakly_canonical(target, error);
+    if (error || !IsInside(root_, resolved)) {
+      Fail(entry, "refused: it leads outside the output folder (symbolic link?)");
+    } else if (fs::create_directories(target, error); error) {
+      Fail(entry, "cannot create folder: " + error.message());
+    } else {
+      ++folders_;
+    }
+    archive.Skip();
+    return true;
+  }
+
+  if (const std::string problem = PrepareFileTarget(target); !problem.empty()) {
+    Fail(entry, problem);
+    archive.Skip();
+    return true;
+  }
+  progress_.StartFile(entry.path, entry.size);
+  const int result = archive.Extract(rootNarrow_ + safe.path);
+  if (result == E_SUCCESS) {
+    progress_.FinishFile();
+    ++files_;
+    bytes_ += entry.size;
+    return true;
+  }
+  if (result == E_EABORTED && InterruptRequested()) {
+    Report("interrupted: " + DisplayPath(NarrowFromPath(target)) + " is incomplete");
+    return false;
+  }
+  progress_.FinishFile();
+  Fail(entry, ResultMessage(result));
+  return true;
+}
+
+int Extraction::Run(HostArchive &archive, Selection &selection) {
+  SetProgressSink(&progress_);
+  Entry entry;
+  int next;
+  bool interrupted = false;
+  while ((next = archive.Next(entry)) == E_SUCCESS) {
+    if (InterruptRequested()) {
+      Report("interrupted");
+      interrupted = true;
+      break;
+    }
+    if (!selection.Selects(entry.path)) {
+      archive.Skip();
+      continue;
+    }
+    if (!ExtractEntry(archive, entry)) {
+      interrupted = true;
+      break;
+    }
+  }
+  SetProgressSink(nullptr);
+  progress_.Clear();
+  if (interrupted) return kExitInterrupted;
+  if (next != E_END_ARCHIVE) {
+    Report(options_.dump + ": the listing stopped early: " + ResultMessage(next));
+    ++failures_;
+  }
+
+  if (failures_ == 0) {
+    std::printf("Everything is Ok\n\n");
+  } else {
+    std::printf("Errors: %zu\n\n", failures_);
+  }
+  std::printf("Folders: %zu\nFiles: %zu\nSize: %llu\n", folders_, files_,
+              static_cast<unsigned long long>(bytes_));
+  return failures_ == 0 ? kExitOk : kExitSomeFailed;
+}
+
+}  // namespace
+
+int RunExtract(const ExtractOptions &options) {
+  // First a listing pass, as a file manager lists before it extracts: it
+  // gives the progress display its total and finds patterns that match
+  // nothing before anything is written.
+  Selection selection(options.patterns, NativePathStyle());
+  Plan plan;
+  {
+    InputProblem problem;
+    std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, problem);
+    if (!archive) {
+      PrintError(problem.message);
+      return problem.code;
+    }
+    WarnIfNotDump(options.dump);
+    Entry entry;
+    while (archive->Next(entry) == E_SUCCESS) {
+      if (selection.Selects(entry.path)) {
+        ++plan.entries;
+        if (!entry.directory) plan.bytes += entry.size;
+      }
+      if (archive->Skip() != E_SUCCESS) break;
+    }
+  }
+  const std::vector<std::string> unmatched = selection.Unmatched();
+  for (const std::string &pattern : unmatched) {
+    PrintError(pattern + ": no such entry in " + options.dump);
+  }
+  if (plan.entries == 0) {
+    std::printf("No files to extract\n");
+    return unmatched.empty() ? kExitOk : kExitSomeFailed;
+  }
+
+  std::error_code error;
+  const fs::path requested = PathFromNarrow(options.outputDir);
+  fs::create_directories(requested, error);
+  const fs::path root = error ? fs::path() : fs::canonical(requested, error);
+  if (error) {
+    PrintError(options.outputDir + ": cannot create the output folder: " + error.message());
+    return kExitSomeFailed;
+  }
+
+  InputProblem problem;
+  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, problem);
+  if (!archive) {
+    PrintError(problem.message);
+    return problem.code;
+  }
+  CatchInterrupt();
+  Extraction extraction(options, root, plan.bytes);
+  const int code = extraction.Run(*archive, selection);
+  // Closing lets the plugin stamp the folders that this extraction created.
+  archive.reset();
+  return code == kExitOk && !unmatched.empty() ? kExitSomeFailed : code;
+}
+
+}  // namespace quarn::cli

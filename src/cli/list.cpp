@@ -1,0 +1,68 @@
+#include <cstdio>
+#include <vector>
+
+#include "cli/archive.h"
+#include "cli/commands.h"
+
+namespace quarn::cli {
+namespace {
+
+constexpr char kRule[] = "------------------- ----- ------------  ------------------------\n";
+
+void PrintTable(const std::vector<Entry> &entries) {
+  std::printf("   Date      Time    Attr         Size  Name\n%s", kRule);
+  std::uint64_t totalSize = 0;
+  std::size_t files = 0, folders = 0;
+  const Entry *newest = nullptr;
+  for (const Entry &entry : entries) {
+    const std::string size = entry.directory ? "" : std::to_string(entry.size);
+    std::printf("%s %s %12s  %s\n", FormatDateTime(entry.time).c_str(),
+                AttributeString(entry).c_str(), size.c_str(), DisplayPath(entry.path).c_str());
+    if (entry.directory) {
+      ++folders;
+    } else {
+      ++files;
+      totalSize += entry.size;
+    }
+    if (newest == nullptr || newest->time < entry.time) newest = &entry;
+  }
+  std::printf("%s", kRule);
+  const std::string date = newest != nullptr ? FormatDateTime(newest->time) : std::string(19, ' ');
+  std::printf("%s       %12llu  %zu files, %zu folders\n", date.c_str(),
+              static_cast<unsigned long long>(totalSize), files, folders);
+}
+
+}  // namespace
+
+int RunList(const std::string &dump, bool json) {
+  InputProblem problem;
+  std::unique_ptr<HostArchive> archive = HostArchive::Open(dump, PK_OM_LIST, problem);
+  if (!archive) {
+    PrintError(problem.message);
+    return problem.code;
+  }
+  WarnIfNotDump(dump);
+
+  // A host's listing loop: every header is followed by ProcessFile(PK_SKIP).
+  std::vector<Entry> entries;
+  Entry entry;
+  int result;
+  while ((result = archive->Next(entry)) == E_SUCCESS) {
+    if (json) {
+      std::printf("%s\n", EntryJson(entry).c_str());
+    } else {
+      entries.push_back(entry);
+    }
+    if ((result = archive->Skip()) != E_SUCCESS) break;
+  }
+  archive.reset();
+
+  if (!json) PrintTable(entries);
+  if (result != E_END_ARCHIVE) {
+    PrintError(dump + ": the listing stopped early: " + ResultMessage(result));
+    return kExitSomeFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace quarn::cli

@@ -1,0 +1,112 @@
+#include "cli/os.h"
+
+#include <atomic>
+#include <cstdio>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace quarn::cli {
+namespace {
+
+std::atomic<bool> interruptRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+#ifdef _WIN32
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    interruptRequested = true;
+    return TRUE;
+  }
+  return FALSE;
+}
+#else
+void OnInterrupt(int) { interruptRequested = true; }
+#endif
+
+}  // namespace
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+int TerminalWidth() {
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+    const int width = info.srWindow.Right - info.srWindow.Left + 1;
+    if (width > 0) return width;
+  }
+#else
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
+  return 80;
+}
+
+void CatchInterrupt() {
+#ifdef _WIN32
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+#else
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+#endif
+}
+
+bool InterruptRequested() { return interruptRequested; }
+
+#ifdef _WIN32
+namespace {
+
+std::wstring WideFrom(UINT codePage, const std::string &narrow) {
+  if (narrow.empty()) return {};
+  const int length =
+      MultiByteToWideChar(codePage, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(codePage, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(),
+                      length);
+  return wide;
+}
+
+std::string NarrowFrom(UINT codePage, const std::wstring &wide) {
+  if (wide.empty()) return {};
+  const int length = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
+                      length, nullptr, nullptr);
+  return narrow;
+}
+
+}  // namespace
+
+std::filesystem::path PathFromNarrow(const std::string &narrow) {
+  return std::filesystem::path(WideFrom(CP_ACP, narrow));
+}
+
+std::string NarrowFromPath(const std::filesystem::path &path) {
+  return NarrowFrom(CP_ACP, path.native());
+}
+
+std::string Utf8FromNarrow(const std::string &narrow) {
+  return NarrowFrom(CP_UTF8, WideFrom(CP_ACP, narrow));
+}
+#else
+std::filesystem::path PathFromNarrow(const std::string &narrow) { return narrow; }
+std::string NarrowFromPath(const std::filesystem::path &path) { return path.native(); }
+std::string Utf8FromNarrow(const std::string &narrow) { return narrow; }
+#endif
+
+}  // namespace quarn::cli

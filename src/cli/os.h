@@ -1,0 +1,30 @@
+// The few things the command needs from the operating system beyond the
+// standard library: the console, Ctrl+C, and file names in the narrow
+// encoding that the plugin's exports take.
+#ifndef QUARN_CLI_OS_H
+#define QUARN_CLI_OS_H
+
+#include <filesystem>
+#include <string>
+
+namespace quarn::cli {
+
+bool StderrIsTerminal();
+// Columns of the terminal behind stderr; 80 when it cannot be told.
+int TerminalWidth();
+
+// From now on Ctrl+C (SIGINT; on Windows also Ctrl+Break) only sets a flag.
+void CatchInterrupt();
+bool InterruptRequested();
+
+// Narrow file names are what the exports take: bytes on Linux, the ANSI code
+// page on Windows. These convert them to and from std::filesystem paths.
+std::filesystem::path PathFromNarrow(const std::string &narrow);
+std::string NarrowFromPath(const std::filesystem::path &path);
+// Narrow text as UTF-8 (unchanged on Linux, where narrow text is UTF-8 or raw
+// bytes).
+std::string Utf8FromNarrow(const std::string &narrow);
+
+}  // namespace quarn::cli
+
+#endif

@@ -1,0 +1,63 @@
+#include <cstdio>
+
+#include "cli/archive.h"
+#include "cli/commands.h"
+#include "cli/os.h"
+
+namespace quarn::cli {
+
+int RunTest(const std::string &dump) {
+  InputProblem problem;
+  // Opened for listing: testing writes nothing, so closing must not touch
+  // any folder either.
+  std::unique_ptr<HostArchive> archive = HostArchive::Open(dump, PK_OM_LIST, problem);
+  if (!archive) {
+    PrintError(problem.message);
+    return problem.code;
+  }
+  WarnIfNotDump(dump);
+  CatchInterrupt();
+
+  std::printf("Testing archive: %s\n\n", dump.c_str());
+  std::size_t files = 0, folders = 0, errors = 0;
+  std::uint64_t size = 0;
+  Entry entry;
+  int next;
+  bool interrupted = false;
+  while ((next = archive->Next(entry)) == E_SUCCESS) {
+    if (InterruptRequested()) {
+      interrupted = true;
+      break;
+    }
+    const int result = archive->Test();
+    if (result != E_SUCCESS) {
+      PrintError(DisplayPath(entry.path) + ": " + ResultMessage(result));
+      ++errors;
+    } else if (entry.directory) {
+      ++folders;
+    } else {
+      ++files;
+      size += entry.size;
+    }
+  }
+  archive.reset();
+
+  if (interrupted) {
+    PrintError("interrupted");
+    return kExitInterrupted;
+  }
+  if (next != E_END_ARCHIVE) {
+    PrintError(dump + ": the listing stopped early: " + ResultMessage(next));
+    ++errors;
+  }
+  if (errors == 0) {
+    std::printf("Everything is Ok\n\n");
+  } else {
+    std::printf("Errors: %zu\n\n", errors);
+  }
+  std::printf("Folders: %zu\nFiles: %zu\nSize: %llu\n", folders, files,
+              static_cast<unsigned long long>(size));
+  return errors == 0 ? kExitOk : kExitSomeFailed;
+}
+
+}  // namespace quarn::cli

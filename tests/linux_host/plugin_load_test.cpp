@@ -1,0 +1,180 @@
+// Loads the built quarn.wcx as Double Commander does (dlopen, plain C
+// symbols, packed 64-bit records) and checks what crosses the boundary.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dump_builder.h"
+#include "test_files.h"
+
+namespace quarn::testing {
+namespace {
+
+// The records as Double Commander declares them on x86_64: packed.
+#pragma pack(push, 1)
+struct OpenData {
+  char *ArcName;
+  int OpenMode;
+  int OpenResult;
+  char *CmtBuf;
+  int CmtBufSize;
+  int CmtSize;
+  int CmtState;
+};
+#pragma pack(pop)
+static_assert(sizeof(OpenData) == 36);
+static_assert(offsetof(OpenData, OpenResult) == 12);
+
+constexpr std::size_t kFileName = 260, kFlags = 520, kPackSize = 524, kUnpSize = 528,
+                      kHostOS = 532, kFileCRC = 536, kFileTime = 540, kUnpVer = 544,
+                      kMethod = 548, kFileAttr = 552, kCmtBuf = 556, kRecordSize = 576;
+
+using OpenArchiveFn = void *(*)(OpenData *);
+using ReadHeaderFn = int (*)(void *, void *);
+using ProcessFileFn = int (*)(void *, int, char *, char *);
+using CloseArchiveFn = int (*)(void *);
+using SetProcFn = void (*)(void *, void *);
+using CanHandleFn = int (*)(char *);
+using CapsFn = int (*)();
+
+int32_t At32(const std::vector<std::uint8_t> &record, std::size_t offset) {
+  int32_t value;
+  std::memcpy(&value, record.data() + offset, 4);
+  return value;
+}
+
+class PluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    library_ = dlopen(QUARN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library_, nullptr) << dlerror();
+    open_ = Symbol<OpenArchiveFn>("OpenArchive");
+    read_ = Symbol<ReadHeaderFn>("ReadHeader");
+    process_ = Symbol<ProcessFileFn>("ProcessFile");
+    close_ = Symbol<CloseArchiveFn>("CloseArchive");
+    setProgress_ = Symbol<SetProcFn>("SetProcessDataProc");
+    setChangeVol_ = Symbol<SetProcFn>("SetChangeVolProc");
+    canHandle_ = Symbol<CanHandleFn>("CanYouHandleThisFile");
+    caps_ = Symbol<CapsFn>("GetPackerCaps");
+  }
+  void TearDown() override {
+    if (library_ != nullptr) dlclose(library_);
+  }
+  template <typename F>
+  F Symbol(const char *name) {
+    void *symbol = dlsym(library_, name);
+    EXPECT_NE(symbol, nullptr) << name;
+    return reinterpret_cast<F>(symbol);
+  }
+  std::string SaveDump(const DumpBuilder &dump) {
+    const std::string path = dir_.File("dump.bin");
+    dump.Save(path);
+    SetModifiedTime(path, 1110890096);  // 2005-03-15 12:34:56 UTC
+    return path;
+  }
+  void *Open(std::string &path, int mode) {
+    OpenData data{};
+    data.ArcName = path.data();
+    data.OpenMode = mode;
+    data.OpenResult = -1;
+    void *handle = open_(&data);
+    lastResult_ = data.OpenResult;
+    return handle;
+  }
+
+  void *library_ = nullptr;
+  OpenArchiveFn open_ = nullptr;
+  ReadHeaderFn read_ = nullptr;
+  ProcessFileFn process_ = nullptr;
+  CloseArchiveFn close_ = nullptr;
+  SetProcFn setProgress_ = nullptr;
+  SetProcFn setChangeVol_ = nullptr;
+  CanHandleFn canHandle_ = nullptr;
+  CapsFn caps_ = nullptr;
+  int lastResult_ = 0;
+  TempDir dir_;
+};
+
+TEST_F(PluginTest, ExportsOnlyTheInterface) {
+  EXPECT_EQ(caps_(), 64);
+  for (const char *internal : {"CreateFileA", "ReadFile", "GetLocalTime", "CharUpperBuffA"})
+    EXPECT_EQ(dlsym(library_, internal), nullptr) << internal;
+}
+
+TEST_F(PluginTest, AnswersExactlyZeroOrOne) {
+  std::string dump = SaveDump(DumpBuilder());
+  EXPECT_EQ(canHandle_(dump.data()), 1);
+  std::string other = dir_.File("other.bin");
+  WriteBytes(other, std::vector<std::uint8_t>(100, 0));
+  EXPECT_EQ(canHandle_(other.data()), 0);
+}
+
+TEST_F(PluginTest, ListsInDoubleCommandersConventions) {
+  DumpBuilder dump;
+  dump.Disk(0x100, "FFS", 0x1000, 0x2000, {{At(0x100000), 0x10000}, {At(0x110000), 0x10000}});
+  dump.Disk(0x100 + 44, "a/b\\c", 0x1010, 0x2100, {{At(0x200000), 0x1000}});
+  std::string path = SaveDump(dump);
+  void *handle = Open(path, 0);
+  ASSERT_NE(handle, nullptr);
+  setChangeVol_(handle, nullptr);
+  setProgress_(handle, nullptr);
+
+  std::vector<std::uint8_t> record(600, 0xCC);
+  ASSERT_EQ(read_(handle, record.data()), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(record.data())), path);
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(record.data() + kFileName)), "FFS.BIN");
+  EXPECT_EQ(record[kFileName + 8], 0xCC);  // past the name's NUL: untouched
+  EXPECT_EQ(At32(record, kFlags), 0);
+  EXPECT_EQ(At32(record, kPackSize), 0x20000);
+  EXPECT_EQ(At32(record, kUnpSize), 0x20000);
+  EXPECT_EQ(At32(record, kHostOS), 0);
+  EXPECT_EQ(static_cast<std::uint32_t>(At32(record, kFileCRC)), 0xCCCCCCCCu);
+  EXPECT_EQ(At32(record, kFileTime), 1110890096);  // Unix seconds
+  EXPECT_EQ(At32(record, kUnpVer), 0);
+  EXPECT_EQ(At32(record, kMethod), 0);
+  EXPECT_EQ(At32(record, kFileAttr), 0100644);  // a regular file, rw-r--r--
+  for (std::size_t i = kCmtBuf; i < record.size(); ++i) ASSERT_EQ(record[i], 0xCC) << i;
+  EXPECT_EQ(process_(handle, 0, nullptr, const_cast<char *>("")), 0);
+
+  ASSERT_EQ(read_(handle, record.data()), 0);
+  // A '/' in a name is shown as %2F, a backslash separates.
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(record.data() + kFileName)), "a%2Fb/c.BIN");
+  EXPECT_EQ(read_(handle, record.data()), 10);
+  EXPECT_EQ(close_(handle), 0);
+  EXPECT_LE(kRecordSize, record.size());
+}
+
+TEST_F(PluginTest, ExtractsWithTheEntrysTime) {
+  const DumpBuilder dump = ThreeDiskDump();
+  std::string path = SaveDump(dump);
+  void *handle = Open(path, 1);
+  ASSERT_NE(handle, nullptr);
+  std::vector<std::uint8_t> record(600);
+  std::string target = dir_.File("FFS.BIN");
+  while (read_(handle, record.data()) == 0) {
+    if (std::string(reinterpret_cast<const char *>(record.data() + kFileName)) == "FFS.BIN") {
+      EXPECT_EQ(process_(handle, 2, nullptr, target.data()), 0);
+    } else {
+      EXPECT_EQ(process_(handle, 0, nullptr, const_cast<char *>("")), 0);
+    }
+  }
+  EXPECT_EQ(close_(handle), 0);
+  const std::vector<std::uint8_t> bytes = ReadBytes(target);
+  ASSERT_EQ(bytes.size(), 0x20000u);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), dump.Data().begin() + 0x100000));
+  EXPECT_EQ(ModifiedTime(target), 1110890096);
+}
+
+TEST_F(PluginTest, MissingDumpFailsToOpen) {
+  std::string missing = dir_.File("missing.bin");
+  EXPECT_EQ(Open(missing, 0), nullptr);
+  EXPECT_EQ(lastResult_, 15);
+}
+
+}  // namespace
+}  // namespace quarn::testing

@@ -3,10 +3,25 @@
 #include <array>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace quarn::cli {
 namespace {
 
 char Separator(PathStyle style) { return style == PathStyle::kWindows ? '\\' : '/'; }
+
+// In a double-byte ANSI code page (Shift-JIS, GBK, ...) the second byte of a
+// character may be a backslash or '|'; it is part of the character, not a separator
+// or an invalid character. Only the Windows build has such code pages.
+bool IsLeadByte([[maybe_unused]] char c, [[maybe_unused]] PathStyle style) {
+#ifdef _WIN32
+  return style == PathStyle::kWindows && IsDBCSLeadByte(static_cast<BYTE>(c));
+#else
+  return false;
+#endif
+}
 
 bool IsSeparator(char c, PathStyle style) {
   return c == '/' || (style == PathStyle::kWindows && c == '\\');
@@ -16,6 +31,10 @@ std::vector<std::string> SplitComponents(std::string_view path, PathStyle style)
   std::vector<std::string> components;
   std::size_t start = 0;
   for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i + 1 < path.size() && IsLeadByte(path[i], style)) {
+      ++i;
+      continue;
+    }
     if (i == path.size() || IsSeparator(path[i], style)) {
       if (i > start) components.emplace_back(path.substr(start, i - start));
       start = i + 1;
@@ -62,8 +81,12 @@ std::string SafeComponent(std::string component, PathStyle style) {
   if (component == "." || component == "..") return std::string(component.size(), '_');
   if (style == PathStyle::kPosix) return component;
 
-  for (char &c : component) {
-    if (IsInvalidOnWindows(static_cast<unsigned char>(c))) c = '_';
+  for (std::size_t i = 0; i < component.size(); ++i) {
+    if (i + 1 < component.size() && IsLeadByte(component[i], style)) {
+      ++i;
+    } else if (IsInvalidOnWindows(static_cast<unsigned char>(component[i]))) {
+      component[i] = '_';
+    }
   }
   // Windows drops trailing dots and spaces when it opens a name, so "a." and
   // "a" would be the same file, and "..." would vanish.

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <random>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <string>
 #include <vector>
 
@@ -106,6 +110,16 @@ TEST(SafePathTest, WindowsReservedDeviceNames) {
 TEST(SafePathTest, WindowsNestedCombination) {
   ExpectAll(PathStyle::kWindows, {{"\\a\\..\\CON\\b:c.", "a\\__\\_CON\\b_c_", true}});
 }
+
+#ifdef _WIN32
+// In Shift-JIS (code page 932) U+8868 is 0x95 0x5C: its second byte is a
+// backslash that must neither split the name nor be replaced.
+TEST(SafePathTest, WindowsDoubleByteCharactersStayWhole) {
+  if (GetACP() != 932) GTEST_SKIP() << "needs the Shift-JIS code page";
+  ExpectAll(PathStyle::kWindows,
+            {{"\x95\x5c\\x", "\x95\x5c\\x", false}, {"\x95\x7c.txt", "\x95\x7c.txt", false}});
+}
+#endif
 
 // Whatever the entry's path, the result is relative, has no empty, "." or
 // ".." component, and on Windows no character or ending Windows would read

@@ -70,7 +70,7 @@ std::string TSieFile::FullPath() const {
   for (const TSieFile *e = this; e != nullptr; e = e->Parent) chain.push_back(e);
   const TSieFile *top = chain.back();
   std::string path = top->Disk != nullptr ? ShortName(top->Disk->DiskName()) : std::string();
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) path = JoinPath(path, (*it)->Name);
+  for (std::size_t i = chain.size(); i-- > 0;) path = JoinPath(path, chain[i]->Name);
   return path;
 }
 
@@ -86,8 +86,8 @@ std::string TSieFile::ExtractDir() const {
   }
   if (chain.empty()) return std::string();
   std::string dir = anchor->DestDir;
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    dir += HostName((*it)->Name);
+  for (std::size_t i = chain.size(); i-- > 0;) {
+    dir += HostName(chain[i]->Name);
     dir += kPathDelimiter;
   }
   return dir;

@@ -32,7 +32,7 @@ bool TFlashImage::ReadDiskName(std::uint32_t address, std::string &name) const {
   const std::uint32_t window = std::min(kNameWindow, Available(address));
   const void *nul = std::memchr(p, 0, window);
   if (nul == nullptr) return false;
-  const std::size_t length = static_cast<std::size_t>(static_cast<const std::uint8_t *>(nul) - p);
+  const auto length = static_cast<std::size_t>(static_cast<const std::uint8_t *>(nul) - p);
   if (length == 0) return false;
   for (std::size_t i = 0; i < length; ++i)
     if (!IsValidNameChar(p[i])) return false;

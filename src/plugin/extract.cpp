@@ -40,8 +40,8 @@ int TQuarn::ProcessFile(int operation, char *destName) {
 int TQuarn::Extract(TSieFile &entry, char *destName) {
   LearnDestination(&entry, destName);
 
-  const HANDLE target = CreateFileA(destName, GENERIC_ALL, 0, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE target =
+      CreateFileA(destName, GENERIC_ALL, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (target == INVALID_HANDLE_VALUE) return E_ECREATE;
   SetFilePointer(target, 0, nullptr, FILE_BEGIN);
 
@@ -91,7 +91,8 @@ int TQuarn::Extract(TSieFile &entry, char *destName) {
   // The entry's DOS date and time as they are, not taken as local time; an
   // invalid one leaves the times the file system gave.
   FILETIME time{};
-  if (DosDateTimeToFileTime(entry.Date, entry.Time, &time)) SetFileTime(target, &time, &time, &time);
+  if (DosDateTimeToFileTime(entry.Date, entry.Time, &time))
+    SetFileTime(target, &time, &time, &time);
   CloseHandle(target);
   return result;
 }
@@ -143,8 +144,8 @@ void TQuarn::FixUpDirectories() {
       chain.clear();
       for (const TSieFile *e = entry; e != nullptr && paths.find(e) == paths.end(); e = e->Parent)
         chain.push_back(e);
-      for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        const TSieFile *node = *it;
+      for (std::size_t i = chain.size(); i-- > 0;) {
+        const TSieFile *node = chain[i];
         std::optional<std::string> path;
         if (!node->DestDir.empty()) {
           path = node->DestDir;
@@ -165,8 +166,8 @@ void TQuarn::FixUpDirectories() {
       if ((entry->Attr & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
       const std::optional<std::string> &path = pathOf(entry);
       if (!path) continue;
-      const HANDLE dir = CreateFileA(path->c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      const HANDLE dir = CreateFileA(path->c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
       if (dir == INVALID_HANDLE_VALUE) continue;
       FILETIME created{};
       FILETIME localCreated{};

@@ -196,8 +196,8 @@ void TQuarn::SortEntries() {
       chain.push_back(e);
       e = e->Parent;
     }
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-      const TSieFile *node = *it;
+    for (std::size_t i = chain.size(); i-- > 0;) {
+      const TSieFile *node = chain[i];
       std::string prefix;
       if (node->Parent != nullptr)
         prefix = paths[node->Parent];

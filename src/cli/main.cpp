@@ -49,12 +49,27 @@ constexpr char kUsage[] =
     "  1    some entries failed, a PATH or GLOB matched nothing, or the output\n"
     "       folder cannot be made (each is named on stderr); probe: some files\n"
     "       are not dumps\n"
-    "  2    usage error\n"
-    "  3    the file does not exist\n"
-    "  4    the file cannot be opened or read\n"
-    "  5    the file is a folder\n"
-    "  6    not enough memory to load the dump\n"
+    "  2    usage error; extract and test: also a dump that cannot be opened\n"
+    "  3    probe, list: the file does not exist\n"
+    "  4    probe, list: the file cannot be opened or read\n"
+    "  5    probe, list: the file is a folder\n"
+    "  6    probe, list: not enough memory to load the dump\n"
     "  130  interrupted (Ctrl+C)\n";
+
+// extract and test keep to three outcomes, like an archiver's extract and
+// test: 0 done, 1 some entries failed, 2 the command could not start (a usage
+// error, or a dump that cannot be opened; the message says which).
+int OpenErrorsAsUsage(int code) {
+  switch (code) {
+    case kExitNotFound:
+    case kExitUnreadable:
+    case kExitIsDirectory:
+    case kExitNoMemory:
+      return kExitUsage;
+    default:
+      return code;
+  }
+}
 
 int UsageError(const std::string &message) {
   PrintError(message);
@@ -149,12 +164,12 @@ int Run(int argc, char **argv) {
     options.outputDir = args.output;
     options.overwrite = args.overwrite;
     options.patterns.assign(args.operands.begin() + 1, args.operands.end());
-    return RunExtract(options);
+    return OpenErrorsAsUsage(RunExtract(options));
   }
   if (command == "test") {
     if (refuse(false, false, false)) return kExitUsage;
     if (args.operands.size() != 1) return UsageError("test needs exactly one dump");
-    return RunTest(args.operands[0]);
+    return OpenErrorsAsUsage(RunTest(args.operands[0]));
   }
   return UsageError("unknown command " + std::string(command));
 }

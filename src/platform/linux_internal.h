@@ -1,0 +1,49 @@
+// Helpers shared by the pieces of the Linux stand-in; not part of the
+// interface the rest of Quarn sees.
+#ifndef QUARN_PLATFORM_LINUX_INTERNAL_H
+#define QUARN_PLATFORM_LINUX_INTERNAL_H
+
+#ifndef _WIN32
+
+#include <cstdint>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace quarn::platform {
+
+// 100 ns intervals in a second, and from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t kTicksPerSecond = 10'000'000;
+constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+constexpr std::uint64_t kTicksFrom1601To1970 =
+    static_cast<std::uint64_t>(kSecondsFrom1601To1970) * kTicksPerSecond;
+
+// Windows error numbers the stand-in reports that the header does not name.
+constexpr DWORD kErrorTooManyOpenFiles = 4;
+constexpr DWORD kErrorWriteProtect = 19;
+constexpr DWORD kErrorGenFailure = 31;
+constexpr DWORD kErrorSharingViolation = 32;
+constexpr DWORD kErrorNegativeSeek = 131;
+constexpr DWORD kErrorFilenameTooLong = 206;
+constexpr DWORD kErrorFileTooLarge = 223;
+constexpr DWORD kErrorNoUnicodeTranslation = 1113;
+constexpr DWORD kErrorCantResolveFilename = 1921;
+
+void SetLastErrorCode(DWORD code);
+// The Windows error closest to an errno value.
+DWORD ErrorFromErrno(int error);
+inline void SetLastErrorFromErrno(int error) { SetLastErrorCode(ErrorFromErrno(error)); }
+
+inline std::uint64_t TicksOf(const FILETIME &time) {
+  return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+inline FILETIME FileTimeOf(std::uint64_t ticks) {
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+}  // namespace quarn::platform
+
+#endif  // _WIN32
+
+#endif

@@ -1,0 +1,204 @@
+// Text services of the Linux stand-in: the narrow code page is UTF-8.
+#include <locale.h>
+#include <wctype.h>
+
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/linux_internal.h"
+#include "platform/platform.h"
+
+namespace quarn::platform {
+namespace {
+
+constexpr UINT kOemCodePage = 1;            // CP_OEMCP
+constexpr UINT kThreadCodePage = 3;         // CP_THREAD_ACP
+constexpr DWORD kErrorInvalidChars = 0x80;  // WC_ERR_INVALID_CHARS
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsUtf8CodePage(UINT codePage) {
+  return codePage == CP_ACP || codePage == CP_UTF8 || codePage == kOemCodePage ||
+         codePage == kThreadCodePage;
+}
+
+bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+std::size_t EncodedLength(char32_t codePoint) {
+  if (codePoint < 0x80) return 1;
+  if (codePoint < 0x800) return 2;
+  if (codePoint < 0x10000) return 3;
+  return 4;
+}
+
+void Encode(char32_t codePoint, unsigned char *out) {
+  switch (EncodedLength(codePoint)) {
+    case 1:
+      out[0] = static_cast<unsigned char>(codePoint);
+      break;
+    case 2:
+      out[0] = static_cast<unsigned char>(0xC0 | codePoint >> 6);
+      out[1] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+      break;
+    case 3:
+      out[0] = static_cast<unsigned char>(0xE0 | codePoint >> 12);
+      out[1] = static_cast<unsigned char>(0x80 | (codePoint >> 6 & 0x3F));
+      out[2] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+      break;
+    default:
+      out[0] = static_cast<unsigned char>(0xF0 | codePoint >> 18);
+      out[1] = static_cast<unsigned char>(0x80 | (codePoint >> 12 & 0x3F));
+      out[2] = static_cast<unsigned char>(0x80 | (codePoint >> 6 & 0x3F));
+      out[3] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+      break;
+  }
+}
+
+// The length of the well-formed UTF-8 sequence at the start of the bytes
+// (at most `available` of them) and its code point; 0 when it is not one:
+// stray continuation bytes, overlong forms, surrogates, values past U+10FFFF
+// and sequences cut short all count as invalid.
+std::size_t Decode(const unsigned char *bytes, std::size_t available, char32_t *codePoint) {
+  const unsigned char lead = bytes[0];
+  std::size_t length;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead < 0x80) {
+    *codePoint = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (available < length) return 0;
+  if (bytes[1] < low || bytes[1] > high) return 0;
+  char32_t value = lead & (0xFF >> (length + 1));
+  for (std::size_t i = 1; i < length; ++i) {
+    if (i > 1 && (bytes[i] < 0x80 || bytes[i] > 0xBF)) return 0;
+    value = value << 6 | (bytes[i] & 0x3F);
+  }
+  *codePoint = value;
+  return length;
+}
+
+// The case rules come from a UTF-8 locale of our own, so neither the
+// process's locale nor another thread's setlocale changes them.
+class CaseLocale {
+ public:
+  CaseLocale() {
+    locale_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (locale_ == static_cast<locale_t>(0)) {
+      locale_ = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
+    }
+  }
+  ~CaseLocale() {
+    if (locale_ != static_cast<locale_t>(0)) freelocale(locale_);
+  }
+  CaseLocale(const CaseLocale &) = delete;
+  CaseLocale &operator=(const CaseLocale &) = delete;
+
+  locale_t Get() const { return locale_; }
+
+ private:
+  locale_t locale_;
+};
+
+locale_t UpperCaseLocale() {
+  static const CaseLocale caseLocale;
+  return caseLocale.Get();
+}
+
+}  // namespace
+}  // namespace quarn::platform
+
+using namespace quarn::platform;
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR *src, int srcLen, char *dst,
+                        int dstLen, const char * /*defaultChar*/, BOOL *usedDefault) {
+  if (!IsUtf8CodePage(codePage) || src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 ||
+      (dst == nullptr && dstLen > 0)) {
+    SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  // UTF-8 encodes every character, so no default character is ever used.
+  if (usedDefault != nullptr) *usedDefault = FALSE;
+  std::size_t units = static_cast<std::size_t>(srcLen);
+  if (srcLen == -1) {
+    units = 0;
+    while (src[units] != 0) ++units;
+    ++units;  // the terminating NUL is converted too
+  }
+  const bool strict = (flags & kErrorInvalidChars) != 0;
+  const bool measuring = dstLen == 0;
+  auto *out = reinterpret_cast<unsigned char *>(dst);
+  std::size_t produced = 0;
+  for (std::size_t i = 0; i < units; ++i) {
+    char32_t codePoint = src[i];
+    if (IsHighSurrogate(codePoint) && i + 1 < units && IsLowSurrogate(src[i + 1])) {
+      codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (src[i + 1] - 0xDC00);
+      ++i;
+    } else if (IsHighSurrogate(codePoint) || IsLowSurrogate(codePoint)) {
+      if (strict) {
+        SetLastErrorCode(kErrorNoUnicodeTranslation);
+        return 0;
+      }
+      codePoint = kReplacement;
+    }
+    const std::size_t length = EncodedLength(codePoint);
+    if (!measuring) {
+      if (produced + length > static_cast<std::size_t>(dstLen)) {
+        SetLastErrorCode(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+      }
+      Encode(codePoint, out + produced);
+    }
+    produced += length;
+    if (produced > static_cast<std::size_t>(INT_MAX)) {
+      SetLastErrorCode(ERROR_INVALID_PARAMETER);
+      return 0;
+    }
+  }
+  return static_cast<int>(produced);
+}
+
+DWORD CharUpperBuffA(char *text, DWORD length) {
+  if (text == nullptr) return 0;
+  const locale_t locale = UpperCaseLocale();
+  auto *bytes = reinterpret_cast<unsigned char *>(text);
+  std::size_t i = 0;
+  while (i < length) {
+    if (bytes[i] < 0x80) {
+      if (bytes[i] >= 'a' && bytes[i] <= 'z') bytes[i] = static_cast<unsigned char>(bytes[i] - 32);
+      ++i;
+      continue;
+    }
+    char32_t codePoint;
+    const std::size_t sequence = Decode(bytes + i, length - i, &codePoint);
+    if (sequence == 0) {
+      ++i;  // not UTF-8: left as it is
+      continue;
+    }
+    if (locale != static_cast<locale_t>(0)) {
+      const auto upper = static_cast<char32_t>(towupper_l(static_cast<wint_t>(codePoint), locale));
+      // A name must keep its length in bytes: "ı" (2 bytes) to "I" (1) is
+      // not made.
+      if (upper != codePoint && upper <= 0x10FFFF && EncodedLength(upper) == sequence) {
+        Encode(upper, bytes + i);
+      }
+    }
+    i += sequence;
+  }
+  return length;
+}
+
+BOOL IsDBCSLeadByte(BYTE /*testChar*/) { return FALSE; }

@@ -2,7 +2,6 @@
 // Gregorian one Windows uses, counted here without the C library so that the
 // limits and the failures are the same as on Windows; only the time zone
 // comes from the system.
-#include <cerrno>
 #include <cstdint>
 #include <ctime>
 

@@ -11,7 +11,6 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #ifndef _WIN32
@@ -24,6 +23,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <thread>
 #endif
 
 namespace {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/os.h"
+#include "util/utf8.h"
 
 namespace quarn::cli {
 namespace {
@@ -33,33 +34,10 @@ void CivilFromDays(std::int64_t days, DateTime &out) {
   out.year = static_cast<int>(yearOfEra + era * 400 + (out.month <= 2 ? 1 : 0));
 }
 
-// Length of the valid UTF-8 sequence at text[0], or 0 if it is not one
-// (overlong forms, surrogates and code points above U+10FFFF are invalid).
+// Length of the valid UTF-8 sequence at text[0], or 0 if it is not one.
 std::size_t Utf8SequenceLength(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length;
-  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
+  char32_t ignored = 0;
+  return DecodeUtf8(reinterpret_cast<const unsigned char *>(text.data()), text.size(), &ignored);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "platform/linux_internal.h"
 #include "platform/platform.h"
+#include "util/utf8.h"
 
 namespace quarn::platform {
 namespace {
@@ -53,42 +54,6 @@ void Encode(char32_t codePoint, unsigned char *out) {
       out[3] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
       break;
   }
-}
-
-// The length of the well-formed UTF-8 sequence at the start of the bytes
-// (at most `available` of them) and its code point; 0 when it is not one:
-// stray continuation bytes, overlong forms, surrogates, values past U+10FFFF
-// and sequences cut short all count as invalid.
-std::size_t Decode(const unsigned char *bytes, std::size_t available, char32_t *codePoint) {
-  const unsigned char lead = bytes[0];
-  std::size_t length;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead < 0x80) {
-    *codePoint = lead;
-    return 1;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (available < length) return 0;
-  if (bytes[1] < low || bytes[1] > high) return 0;
-  char32_t value = lead & (0xFF >> (length + 1));
-  for (std::size_t i = 1; i < length; ++i) {
-    if (i > 1 && (bytes[i] < 0x80 || bytes[i] > 0xBF)) return 0;
-    value = value << 6 | (bytes[i] & 0x3F);
-  }
-  *codePoint = value;
-  return length;
 }
 
 // The case rules come from a UTF-8 locale of our own, so neither the
@@ -183,7 +148,7 @@ DWORD CharUpperBuffA(char *text, DWORD length) {
       continue;
     }
     char32_t codePoint;
-    const std::size_t sequence = Decode(bytes + i, length - i, &codePoint);
+    const std::size_t sequence = quarn::DecodeUtf8(bytes + i, length - i, &codePoint);
     if (sequence == 0) {
       ++i;  // not UTF-8: left as it is
       continue;

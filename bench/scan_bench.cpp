@@ -94,7 +94,8 @@ void BM_OpenRecordsSharingOneHugeTable(benchmark::State &state) {
     d.BlockTable(0x1000000, std::vector<BlockRef>(0xFFFF, BlockRef{At(0), 0xFFF000}));
     d.Name(0x100, "X");
     for (std::uint32_t o = 0x1000; o + 44 <= 0x1000000; o += 44)
-      d.Descriptor(o, {.NameAddr = At(0x100), .NumBlocks = 0xFFFF, .BlockTableAddr = At(0x1000000)});
+      d.Descriptor(o,
+                   {.NameAddr = At(0x100), .NumBlocks = 0xFFFF, .BlockTableAddr = At(0x1000000)});
     return d;
   }();
   OpenAndList(state, dump, "shared-table.bin");
@@ -109,7 +110,8 @@ void BM_OpenCandidatesOneEntryShort(benchmark::State &state) {
     d.BlockTable(0x1000000, std::vector<BlockRef>(0xFFFE, BlockRef{At(0), 0}));
     d.Name(0x100, "X");
     for (std::uint32_t o = 0x1000; o + 48 <= 0x1000000; o += 48)
-      d.Descriptor(o, {.NameAddr = At(0x100), .NumBlocks = 0xFFFF, .BlockTableAddr = At(0x1000000)});
+      d.Descriptor(o,
+                   {.NameAddr = At(0x100), .NumBlocks = 0xFFFF, .BlockTableAddr = At(0x1000000)});
     return d;
   }();
   OpenAndList(state, dump, "one-short.bin");

@@ -116,12 +116,10 @@ static_assert(sizeof(tHeaderData) == 572, "tHeaderData layout");
 
 WCX_EXPORT void *WCX_CALL OpenArchive(tOpenArchiveData *ArchiveData);
 WCX_EXPORT int WCX_CALL ReadHeader(void *hArcData, tHeaderData *HeaderData);
-WCX_EXPORT int WCX_CALL ProcessFile(void *hArcData, int Operation, char *DestPath,
-                                    char *DestName);
+WCX_EXPORT int WCX_CALL ProcessFile(void *hArcData, int Operation, char *DestPath, char *DestName);
 WCX_EXPORT int WCX_CALL CloseArchive(void *hArcData);
 WCX_EXPORT void WCX_CALL SetChangeVolProc(void *hArcData, tChangeVolProc pChangeVolProc1);
-WCX_EXPORT void WCX_CALL SetProcessDataProc(void *hArcData,
-                                            tProcessDataProc pProcessDataProc);
+WCX_EXPORT void WCX_CALL SetProcessDataProc(void *hArcData, tProcessDataProc pProcessDataProc);
 WCX_EXPORT int WCX_CALL CanYouHandleThisFile(char *FileName);
 WCX_EXPORT int WCX_CALL GetPackerCaps(void);
 

@@ -18,12 +18,12 @@ class TQuarn;
 
 // One piece of an entry's content.
 struct TExtent {
-  std::uint16_t Id = 0;              // part id of the piece (its header chunk's id)
-  std::uint16_t DataId = 0;          // id of the part's data chunk
-  std::uint32_t HeaderDescAddr = 0;  // phone address of the part's header chunk descriptor
-  std::uint32_t HeaderDataAddr = 0;  // phone address of the part's header
-  std::uint32_t DataAddr = 0;        // phone address of the first byte; 0 when in Buffer
-  std::uint32_t Size = 0;            // bytes in the piece
+  std::uint16_t Id = 0;                    // part id of the piece (its header chunk's id)
+  std::uint16_t DataId = 0;                // id of the part's data chunk
+  std::uint32_t HeaderDescAddr = 0;        // phone address of the part's header chunk descriptor
+  std::uint32_t HeaderDataAddr = 0;        // phone address of the part's header
+  std::uint32_t DataAddr = 0;              // phone address of the first byte; 0 when in Buffer
+  std::uint32_t Size = 0;                  // bytes in the piece
   std::unique_ptr<std::uint8_t[]> Buffer;  // the bytes, when they do not lie in the image
 };
 

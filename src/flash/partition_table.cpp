@@ -94,7 +94,8 @@ std::vector<std::uint32_t> TPartitionScan::FindRun(std::uint32_t start, std::uin
       if (numBlocks != 0) {
         const std::uint8_t *table =
             image_.Span(LoadU32(record + descriptor::BlockTableAddr), numBlocks * kBlockRefSize);
-        for (std::uint32_t i = 0; i < numBlocks; ++i) diskBytes += LoadU32(table + static_cast<std::size_t>(i) * kBlockRefSize + 4);
+        for (std::uint32_t i = 0; i < numBlocks; ++i)
+          diskBytes += LoadU32(table + static_cast<std::size_t>(i) * kBlockRefSize + 4);
       }
       if (run.size() >= TPartitionLimits::MaxDisks ||
           blocks + numBlocks > TPartitionLimits::MaxBlocks ||

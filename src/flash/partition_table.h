@@ -36,7 +36,7 @@ constexpr std::uint32_t RamAddr = 32;
 // of records ends before the record that would pass any of these.
 struct TPartitionLimits {
   static constexpr std::uint32_t MaxDisks = 256;
-  static constexpr std::uint32_t MaxBlocks = 65536;                   // all disks together
+  static constexpr std::uint32_t MaxBlocks = 65536;                       // all disks together
   static constexpr std::uint64_t MaxBlockBytes = 2ULL * FlashWindowSize;  // all disks together
 };
 

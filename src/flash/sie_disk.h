@@ -43,9 +43,9 @@ class TSieDisk {
   void ReleaseEntries();
 
   TQuarn *Owner = nullptr;
-  const std::uint8_t *Descriptor = nullptr;  // the disk's record in the image
-  const std::uint8_t *BlockTable = nullptr;  // its first block-table entry in the image
-  TSieFile *Root = nullptr;                  // root directory, or none
+  const std::uint8_t *Descriptor = nullptr;    // the disk's record in the image
+  const std::uint8_t *BlockTable = nullptr;    // its first block-table entry in the image
+  TSieFile *Root = nullptr;                    // root directory, or none
   std::unique_ptr<TList<TSieFile *>> Entries;  // every entry of the disk, or none
 
  private:

@@ -28,8 +28,7 @@ bool IsDump(const char *fileName) {
   DWORD sizeHigh = 0;
   const DWORD sizeLow = GetFileSize(file, &sizeHigh);
   if (sizeHigh == 0 && sizeLow == kDumpSize &&
-      SetFilePointer(file, kSignatureOffset, nullptr, FILE_BEGIN) !=
-          INVALID_SET_FILE_POINTER) {
+      SetFilePointer(file, kSignatureOffset, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER) {
     char buffer[sizeof kSignature] = {};
     DWORD read = 0;
     if (ReadFile(file, buffer, sizeof buffer, &read, nullptr))

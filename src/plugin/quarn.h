@@ -62,10 +62,10 @@ class TQuarn {
   std::uint16_t ArcTime = 0;  // DOS time of the dump's last write
   std::uint16_t ArcDate = 0;  // DOS date of the dump's last write
   std::int32_t OpenMode = 0;
-  double OpenedAt = 0;        // local time of opening, in days since 1899-12-30
+  double OpenedAt = 0;  // local time of opening, in days since 1899-12-30
   std::unique_ptr<std::uint8_t[]> Image;
   std::uint32_t ImageSize = 0;
-  std::int32_t Cursor = -1;   // index in Listing of the entry ReadHeader returned last
+  std::int32_t Cursor = -1;  // index in Listing of the entry ReadHeader returned last
   char ArcName[260] = {};
   TList<std::unique_ptr<TSieDisk>> Disks;
   std::unique_ptr<TSieFile> RootEntry;
@@ -81,7 +81,7 @@ class TQuarn {
 
   bool listingBuilt_ = false;
   std::vector<std::unique_ptr<TSieFile>> rawImageEntries_;  // the ".BIN" entries
-  std::vector<std::string> listingPaths_;  // FullPath of each Listing entry
+  std::vector<std::string> listingPaths_;                   // FullPath of each Listing entry
 };
 
 // Local date-time in days since 1899-12-30, to the millisecond.

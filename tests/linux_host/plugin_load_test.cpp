@@ -30,9 +30,9 @@ struct OpenData {
 static_assert(sizeof(OpenData) == 36);
 static_assert(offsetof(OpenData, OpenResult) == 12);
 
-constexpr std::size_t kFileName = 260, kFlags = 520, kPackSize = 524, kUnpSize = 528,
-                      kHostOS = 532, kFileCRC = 536, kFileTime = 540, kUnpVer = 544,
-                      kMethod = 548, kFileAttr = 552, kCmtBuf = 556, kRecordSize = 576;
+constexpr std::size_t kFileName = 260, kFlags = 520, kPackSize = 524, kUnpSize = 528, kHostOS = 532,
+                      kFileCRC = 536, kFileTime = 540, kUnpVer = 544, kMethod = 548,
+                      kFileAttr = 552, kCmtBuf = 556, kRecordSize = 576;
 
 using OpenArchiveFn = void *(*)(OpenData *);
 using ReadHeaderFn = int (*)(void *, void *);

@@ -30,11 +30,11 @@ constexpr std::uint32_t At(std::uint32_t offset) { return kFlashBase + offset; }
 
 // One 44-byte partition record; fields that are not examined keep a filler.
 struct DescriptorFields {
-  std::uint32_t NameAddr = 0;        // +0
-  std::uint32_t NumBlocks = 0;       // +20
-  std::uint32_t BlockTableAddr = 0;  // +24
+  std::uint32_t NameAddr = 0;          // +0
+  std::uint32_t NumBlocks = 0;         // +20
+  std::uint32_t BlockTableAddr = 0;    // +24
   std::uint32_t RamAddr = 0xA8000000;  // +32, must lie in 0xA8000000..0xA9FFFFFF
-  std::uint8_t Filler = 0;           // bytes 4..19, 28..31, 36..43
+  std::uint8_t Filler = 0;             // bytes 4..19, 28..31, 36..43
 };
 
 // One 8-byte block table entry.
@@ -116,10 +116,9 @@ class DumpBuilder {
                     std::uint8_t pattern = 0x10) {
     Name(nameOffset, name);
     BlockTable(tableOffset, blocks);
-    Descriptor(descriptorOffset,
-               {.NameAddr = At(nameOffset),
-                .NumBlocks = static_cast<std::uint32_t>(blocks.size()),
-                .BlockTableAddr = At(tableOffset)});
+    Descriptor(descriptorOffset, {.NameAddr = At(nameOffset),
+                                  .NumBlocks = static_cast<std::uint32_t>(blocks.size()),
+                                  .BlockTableAddr = At(tableOffset)});
     if (fillBlocks) {
       std::uint8_t value = pattern;
       for (const BlockRef &b : blocks) {
@@ -154,8 +153,8 @@ class DumpBuilder {
 //   EEFULL: blocks 0xA0300000, 0xA0320000, 0xA0310000 (3 blocks, out of order)
 inline DumpBuilder ThreeDiskDump() {
   DumpBuilder dump;
-  dump.Disk(0x100, "FFS", 0x1000, 0x2000, {{At(0x100000), 0x10000}, {At(0x110000), 0x10000}},
-            true, 0x10);
+  dump.Disk(0x100, "FFS", 0x1000, 0x2000, {{At(0x100000), 0x10000}, {At(0x110000), 0x10000}}, true,
+            0x10);
   dump.Disk(0x100 + 44, "EELITE", 0x1010, 0x2100, {{At(0x200000), 0x10000}}, true, 0x20);
   dump.Disk(0x100 + 88, "EEFULL", 0x1020, 0x2200,
             {{At(0x300000), 0x10000}, {At(0x320000), 0x10000}, {At(0x310000), 0x10000}}, true,

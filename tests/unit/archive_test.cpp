@@ -148,8 +148,8 @@ TEST_F(ArchiveTest, AShortDumpIsNeverReadPastItsEnd) {
   // A table inside, names and blocks past the end of a 16 KiB dump.
   DumpBuilder dump(0x4000, 0, false);
   dump.Disk(0x100, "IN", 0x1000, 0x2000, {{At(0x3000), 0x1000}, {At(0x100000), 0x1000}}, false);
-  dump.Descriptor(0x100 + 44, {.NameAddr = At(0x8000), .NumBlocks = 1,
-                               .BlockTableAddr = At(0x2000)});
+  dump.Descriptor(0x100 + 44,
+                  {.NameAddr = At(0x8000), .NumBlocks = 1, .BlockTableAddr = At(0x2000)});
   WcxArchive archive(Save(dump));
   const std::vector<Listed> entries = archive.List();
   ASSERT_EQ(entries.size(), 1u);
@@ -164,7 +164,8 @@ TEST_F(ArchiveTest, CrowdedTablesStayBounded) {
   dump.BlockTable(0x1000000, std::vector<BlockRef>(0xFFFF, BlockRef{At(0), 0}));
   dump.Name(0x100, "X");
   for (std::uint32_t o = 0x1000; o + 44 <= 0x1000000; o += 44)
-    dump.Descriptor(o, {.NameAddr = At(0x100), .NumBlocks = 0xFFFF, .BlockTableAddr = At(0x1000000)});
+    dump.Descriptor(o,
+                    {.NameAddr = At(0x100), .NumBlocks = 0xFFFF, .BlockTableAddr = At(0x1000000)});
   WcxArchive archive(Save(dump));
   const std::vector<Listed> entries = archive.List();
   EXPECT_EQ(entries.size(), 1u);  // a second disk would pass 65,536 blocks

@@ -1,11 +1,10 @@
-#include "entries/sie_file.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "entries/sie_file.h"
 #include "platform/host_path.h"
 
 namespace quarn {

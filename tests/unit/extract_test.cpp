@@ -111,7 +111,7 @@ TEST_F(ExtractTest, AfterTheEndTheLastEntryIsExtracted) {
   const std::string target = Target("last.bin");
   ASSERT_EQ(archive.Extract(target), 0);
   EXPECT_EQ(ReadBytes(target).size(), 0x20000u);  // FFS.BIN, the last in order
-  ASSERT_EQ(archive.Extract(target), 0);        // and again: the cursor stays
+  ASSERT_EQ(archive.Extract(target), 0);          // and again: the cursor stays
   EXPECT_EQ(ReadBytes(target).size(), 0x20000u);
 }
 

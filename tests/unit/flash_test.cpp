@@ -132,7 +132,7 @@ TEST(FindDisksTest, TakesTheFirstRunOfConsecutiveRecords) {
   dump.Disk(0x100 + 44, "B", 0x1010, 0x2000, blocks, false);
   dump.Disk(0x100 + 88, "C", 0x1020, 0x2000, blocks, false);
   dump.Disk(0x100 + 132, "D", 0x1030, 0x2000, blocks, false);
-  dump.U32(0x100 + 132 + 20, 0x10000);  // the fourth record ends the run
+  dump.U32(0x100 + 132 + 20, 0x10000);                   // the fourth record ends the run
   dump.Disk(0x400, "E", 0x1040, 0x2000, blocks, false);  // valid, but not in the run
   EXPECT_EQ(ScanRun(dump), (std::vector<std::uint32_t>{0x100, 0x12C, 0x158}));
 }
@@ -140,7 +140,8 @@ TEST(FindDisksTest, TakesTheFirstRunOfConsecutiveRecords) {
 TEST(FindDisksTest, NothingInADumpWithoutATable) {
   EXPECT_TRUE(ScanRun(DumpBuilder()).empty());
   EXPECT_TRUE(ScanRun(DumpBuilder(0x2000000, 0)).empty());
-  for (std::uint32_t size : {0u, 1u, 44u, 45u, 100u}) EXPECT_TRUE(ScanRun(DumpBuilder(size, 0)).empty());
+  for (std::uint32_t size : {0u, 1u, 44u, 45u, 100u})
+    EXPECT_TRUE(ScanRun(DumpBuilder(size, 0)).empty());
 }
 
 TEST(FindDisksTest, ARecordEndingExactlyAtTheImageEndIsFound) {
@@ -187,7 +188,8 @@ TEST(FindDisksTest, CandidatesSharingALongTableAreEachCheckedOnce) {
   dump.BlockTable(0x1000000, std::vector<BlockRef>(0xFFFE, BlockRef{At(0), 0}));
   dump.Name(0x100, "X");
   for (std::uint32_t o = 0x1000; o + 48 <= 0x1000000; o += 48)
-    dump.Descriptor(o, {.NameAddr = At(0x100), .NumBlocks = 0xFFFF, .BlockTableAddr = At(0x1000000)});
+    dump.Descriptor(o,
+                    {.NameAddr = At(0x100), .NumBlocks = 0xFFFF, .BlockTableAddr = At(0x1000000)});
   EXPECT_TRUE(ScanRun(dump).empty());
   // One more valid entry completes the table: the first record is valid.
   dump.BlockTable(0x1000000 + 8 * 0xFFFE, {{At(0), 0}});

@@ -1,8 +1,8 @@
-#include "util/tlist.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "util/tlist.h"
 
 namespace quarn {
 namespace {

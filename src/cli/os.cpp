@@ -7,7 +7,7 @@
 #include <io.h>
 #include <windows.h>
 #else
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): sigaction is POSIX
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif

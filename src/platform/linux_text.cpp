@@ -1,6 +1,6 @@
 // Text services of the Linux stand-in: the narrow code page is UTF-8.
-#include <locale.h>
-#include <wctype.h>
+#include <locale.h>  // NOLINT(modernize-deprecated-headers): newlocale is POSIX
+#include <wctype.h>  // NOLINT(modernize-deprecated-headers): towupper_l is POSIX
 
 #include <climits>
 #include <cstddef>
@@ -61,13 +61,13 @@ void Encode(char32_t codePoint, unsigned char *out) {
 class CaseLocale {
  public:
   CaseLocale() {
-    locale_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    if (locale_ == static_cast<locale_t>(0)) {
-      locale_ = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
+    locale_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    if (locale_ == nullptr) {
+      locale_ = newlocale(LC_CTYPE_MASK, "C.utf8", nullptr);
     }
   }
   ~CaseLocale() {
-    if (locale_ != static_cast<locale_t>(0)) freelocale(locale_);
+    if (locale_ != nullptr) freelocale(locale_);
   }
   CaseLocale(const CaseLocale &) = delete;
   CaseLocale &operator=(const CaseLocale &) = delete;
@@ -97,7 +97,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR *src, int srcLen
   }
   // UTF-8 encodes every character, so no default character is ever used.
   if (usedDefault != nullptr) *usedDefault = FALSE;
-  std::size_t units = static_cast<std::size_t>(srcLen);
+  auto units = static_cast<std::size_t>(srcLen);
   if (srcLen == -1) {
     units = 0;
     while (src[units] != 0) ++units;
@@ -153,7 +153,7 @@ DWORD CharUpperBuffA(char *text, DWORD length) {
       ++i;  // not UTF-8: left as it is
       continue;
     }
-    if (locale != static_cast<locale_t>(0)) {
+    if (locale != nullptr) {
       const auto upper = static_cast<char32_t>(towupper_l(static_cast<wint_t>(codePoint), locale));
       // A name must keep its length in bytes: "ı" (2 bytes) to "I" (1) is
       // not made.

@@ -90,7 +90,8 @@ CivilTime CivilOfTicks(std::uint64_t ticks) {
 std::uint64_t TicksOfCivil(std::int64_t year, int month, int day, int hour, int minute,
                            int second) {
   const std::int64_t days = DaysFromCivil(year, month, day) + kDaysFrom1601To1970;
-  const std::int64_t seconds = days * kSecondsPerDay + hour * 3600 + minute * 60 + second;
+  const std::int64_t seconds =
+      days * kSecondsPerDay + std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
   return static_cast<std::uint64_t>(seconds) * kTicksPerSecond;
 }
 

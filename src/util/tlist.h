@@ -94,17 +94,6 @@ class TList {
                      [&compare](const T &a, const T &b) { return compare(a, b) < 0; });
   }
 
-  // Copies `source`, or with `appendMissing` appends each of its items that
-  // this list does not hold yet.
-  void Assign(const TList &source, bool appendMissing = false) {
-    if (!appendMissing) {
-      items_ = source.items_;
-      return;
-    }
-    for (const T &item : source.items_)
-      if (IndexOf(item) < 0) Add(item);
-  }
-
   auto begin() { return items_.begin(); }
   auto end() { return items_.end(); }
   auto begin() const { return items_.begin(); }

@@ -136,6 +136,17 @@ std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int open
   return std::unique_ptr<HostArchive>(new HostArchive(handle));
 }
 
+std::unique_ptr<HostArchive> HostArchive::OpenReporting(const std::string &path, int openMode,
+                                                        int &exitCode) {
+  InputProblem problem;
+  std::unique_ptr<HostArchive> archive = Open(path, openMode, problem);
+  if (!archive) {
+    PrintError(problem.message);
+    exitCode = problem.code;
+  }
+  return archive;
+}
+
 HostArchive::~HostArchive() { CloseArchive(handle_); }
 
 int HostArchive::Next(Entry &entry) {

@@ -53,6 +53,10 @@ class HostArchive {
   // PK_OM_EXTRACT). On failure returns null and sets `problem`.
   static std::unique_ptr<HostArchive> Open(const std::string &path, int openMode,
                                            InputProblem &problem);
+  // Open, with the problem reported on stderr and its exit code in
+  // `exitCode` when it fails.
+  static std::unique_ptr<HostArchive> OpenReporting(const std::string &path, int openMode,
+                                                    int &exitCode);
   ~HostArchive();
   HostArchive(const HostArchive &) = delete;
   HostArchive &operator=(const HostArchive &) = delete;

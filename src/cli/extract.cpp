@@ -193,12 +193,10 @@ int RunExtract(const ExtractOptions &options) {
   Selection selection(options.patterns, NativePathStyle());
   Plan plan;
   {
-    InputProblem problem;
-    std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, problem);
-    if (!archive) {
-      PrintError(problem.message);
-      return problem.code;
-    }
+    int exitCode = kExitOk;
+    std::unique_ptr<HostArchive> archive =
+        HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
+    if (!archive) return exitCode;
     WarnIfNotDump(options.dump);
     Entry entry;
     while (archive->Next(entry) == E_SUCCESS) {
@@ -227,12 +225,10 @@ int RunExtract(const ExtractOptions &options) {
     return kExitSomeFailed;
   }
 
-  InputProblem problem;
-  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, problem);
-  if (!archive) {
-    PrintError(problem.message);
-    return problem.code;
-  }
+  int exitCode = kExitOk;
+  std::unique_ptr<HostArchive> archive =
+      HostArchive::OpenReporting(options.dump, PK_OM_EXTRACT, exitCode);
+  if (!archive) return exitCode;
   CatchInterrupt();
   Extraction extraction(options, root, plan.bytes);
   const int code = extraction.Run(*archive, selection);

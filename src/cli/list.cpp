@@ -35,12 +35,9 @@ void PrintTable(const std::vector<Entry> &entries) {
 }  // namespace
 
 int RunList(const std::string &dump, bool json) {
-  InputProblem problem;
-  std::unique_ptr<HostArchive> archive = HostArchive::Open(dump, PK_OM_LIST, problem);
-  if (!archive) {
-    PrintError(problem.message);
-    return problem.code;
-  }
+  int exitCode = kExitOk;
+  std::unique_ptr<HostArchive> archive = HostArchive::OpenReporting(dump, PK_OM_LIST, exitCode);
+  if (!archive) return exitCode;
   WarnIfNotDump(dump);
 
   // A host's listing loop: every header is followed by ProcessFile(PK_SKIP).

@@ -7,14 +7,11 @@
 namespace quarn::cli {
 
 int RunTest(const std::string &dump) {
-  InputProblem problem;
   // Opened for listing: testing writes nothing, so closing must not touch
   // any folder either.
-  std::unique_ptr<HostArchive> archive = HostArchive::Open(dump, PK_OM_LIST, problem);
-  if (!archive) {
-    PrintError(problem.message);
-    return problem.code;
-  }
+  int exitCode = kExitOk;
+  std::unique_ptr<HostArchive> archive = HostArchive::OpenReporting(dump, PK_OM_LIST, exitCode);
+  if (!archive) return exitCode;
   WarnIfNotDump(dump);
   CatchInterrupt();
 

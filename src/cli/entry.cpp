@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/os.h"
+#include "util/civil_date.h"
 #include "util/utf8.h"
 
 namespace quarn::cli {
@@ -19,19 +20,12 @@ constexpr int kModeTypeMask = 0170000;
 constexpr int kModeDirectory = 0040000;
 constexpr int kModeWriteBits = 0222;
 
-// Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's
-// civil_from_days); valid for every 64-bit second count we can be given.
+// The calendar date of a count of days since 1970-01-01.
 void CivilFromDays(std::int64_t days, DateTime &out) {
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const std::int64_t dayOfEra = days - era * 146097;
-  const std::int64_t yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-  out.day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-  out.month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-  out.year = static_cast<int>(yearOfEra + era * 400 + (out.month <= 2 ? 1 : 0));
+  const CivilDate date = quarn::CivilFromDays(days);
+  out.year = static_cast<int>(date.Year);
+  out.month = date.Month;
+  out.day = date.Day;
 }
 
 // Length of the valid UTF-8 sequence at text[0], or 0 if it is not one.

@@ -7,6 +7,7 @@
 
 #include "platform/linux_internal.h"
 #include "platform/platform.h"
+#include "util/civil_date.h"
 
 namespace quarn::platform {
 namespace {
@@ -46,37 +47,14 @@ bool IsValidTimeOfDay(int hour, int minute, int second) {
   return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
 }
 
-// Days from 1970-01-01 to a date, and back: the era-based method, exact for
-// every Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear =
-      (153 * static_cast<unsigned>(month > 2 ? month - 3 : month + 9) + 2) / 5 +
-      static_cast<unsigned>(day) - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146'097 + static_cast<std::int64_t>(dayOfEra) - 719'468;
-}
-
-void CivilFromDays(std::int64_t days, CivilTime *civil) {
-  days += 719'468;
-  const std::int64_t era = (days >= 0 ? days : days - 146'096) / 146'097;
-  const auto dayOfEra = static_cast<unsigned>(days - era * 146'097);
-  const unsigned yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
-  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
-  civil->day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-  civil->month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-  civil->year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (civil->month <= 2 ? 1 : 0);
-}
-
 CivilTime CivilOfTicks(std::uint64_t ticks) {
   CivilTime civil{};
   const auto days = static_cast<std::int64_t>(ticks / kTicksPerDay);
   auto withinDay = static_cast<std::int64_t>(ticks % kTicksPerDay);
-  CivilFromDays(days - kDaysFrom1601To1970, &civil);
+  const CivilDate date = CivilFromDays(days - kDaysFrom1601To1970);
+  civil.year = date.Year;
+  civil.month = date.Month;
+  civil.day = date.Day;
   civil.weekday = static_cast<int>((days + kWeekdayOf1601) % 7);
   civil.ticks = withinDay % kTicksPerSecond;
   withinDay /= kTicksPerSecond;

@@ -9,6 +9,7 @@
 #include "flash/partition_table.h"
 #include "platform/platform.h"
 #include "plugin/host_record.h"
+#include "util/civil_date.h"
 
 namespace quarn {
 
@@ -54,14 +55,7 @@ void ClampedDosDateTime(const FILETIME &time, std::uint16_t &date, std::uint16_t
 double DateTimeFromSystemTime(std::uint16_t year, std::uint16_t month, std::uint16_t day,
                               std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
                               std::uint16_t millisecond) {
-  // Days from 1970-01-01 of a civil date (proleptic Gregorian).
-  const int y = static_cast<int>(year) - (month <= 2 ? 1 : 0);
-  const int era = (y >= 0 ? y : y - 399) / 400;
-  const int yearOfEra = y - era * 400;
-  const int m = static_cast<int>(month);
-  const int dayOfYear = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<int>(day) - 1;
-  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  const long long days1970 = static_cast<long long>(era) * 146097 + dayOfEra - 719468;
+  const long long days1970 = DaysFromCivil(year, month, day);
   constexpr long long kDays1899To1970 = 25569;
   const long long milliseconds =
       ((static_cast<long long>(hour) * 60 + minute) * 60 + second) * 1000 + millisecond;

@@ -1,0 +1,46 @@
+// Days since 1970-01-01 to a proleptic Gregorian date and back: the
+// era-based method, exact for every date a 64-bit day count reaches.
+#ifndef QUARN_UTIL_CIVIL_DATE_H
+#define QUARN_UTIL_CIVIL_DATE_H
+
+#include <cstdint>
+
+namespace quarn {
+
+struct CivilDate {
+  std::int64_t Year;
+  int Month;  // 1..12
+  int Day;    // 1..31
+};
+
+constexpr std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear =
+      (153 * static_cast<unsigned>(month > 2 ? month - 3 : month + 9) + 2) / 5 +
+      static_cast<unsigned>(day) - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146'097 + static_cast<std::int64_t>(dayOfEra) - 719'468;
+}
+
+constexpr CivilDate CivilFromDays(std::int64_t days) {
+  days += 719'468;
+  const std::int64_t era = (days >= 0 ? days : days - 146'096) / 146'097;
+  const auto dayOfEra = static_cast<unsigned>(days - era * 146'097);
+  const unsigned yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
+  const int day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+  const int month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+  return {static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+static_assert(DaysFromCivil(1970, 1, 1) == 0);
+static_assert(DaysFromCivil(2000, 3, 1) == 11017);
+static_assert(CivilFromDays(11016).Month == 2 && CivilFromDays(11016).Day == 29);
+
+}  // namespace quarn
+
+#endif

@@ -12,6 +12,23 @@ std::string ShortName(std::string text) {
   return text;
 }
 
+std::string EscapeDotPieces(const std::string &name) {
+  std::string safe;
+  safe.reserve(name.size());
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && name[i] != '\\' && name[i] != '/') continue;
+    const std::size_t length = i - start;
+    if ((length == 1 || length == 2) && name.compare(start, length, std::string(length, '.')) == 0)
+      for (std::size_t k = 0; k < length; ++k) safe += "%2E";
+    else
+      safe.append(name, start, length);
+    if (i < name.size()) safe += name[i];
+    start = i + 1;
+  }
+  return ShortName(std::move(safe));
+}
+
 void TSieFile::SetParent(TSieFile *newParent) {
   if (newParent == Parent) return;
   TSieFile *old = Parent;

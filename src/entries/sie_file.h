@@ -84,6 +84,11 @@ class TSieFile {
 // Cuts a byte string to a short name's length.
 std::string ShortName(std::string text);
 
+// A name as it may stand in a listing path: every piece between backslashes
+// or slashes that is exactly "." or ".." has its dots written as "%2E", so no
+// name can lead a host out of the folder it extracts into.
+std::string EscapeDotPieces(const std::string &name);
+
 }  // namespace quarn
 
 #endif

@@ -1,13 +1,28 @@
 // Reading a flash disk's file system into entries.
+#include "ffs/flash_fs.h"
 #include "flash/sie_disk.h"
+#include "plugin/quarn.h"
 
 namespace quarn {
 
 void TSieDisk::ParseDisk() {
   if (Owner == nullptr) return;
   ReleaseEntries();
-  // The flash file system reader is not built yet: every disk lists only its
-  // raw image, with no root directory and no entries of its own.
+  TDiskReader reader(*this, Owner->FsBudget);
+  reader.Run();
+}
+
+void TDiskReader::Run() {
+  ChunkScan();
+  if (ChunkList.Count() == 0) return;
+  SortChunks();
+  PairParts();
+  JoinLinks();
+  // A disk without a root part still lists its leftover chunks; one whose
+  // root part is refused lists nothing of its own.
+  const TPartRec *rootPart = FindRootPart();
+  if (rootPart != nullptr && !BuildTree(rootPart)) return;
+  ListLeftovers();
 }
 
 }  // namespace quarn

@@ -141,6 +141,7 @@ bool TQuarn::ValidateDescriptor(std::uint32_t offset) const {
 
 void TQuarn::BuildListing() {
   FindDisks(0, 4);
+  FsBudget = TEntryBudget();
   RootEntry = std::make_unique<TSieFile>();
   RootEntry->Owner = this;
 
@@ -161,7 +162,7 @@ void TQuarn::BuildListing() {
 void TQuarn::AddRawImageEntry(const TSieDisk &disk) {
   auto entry = std::make_unique<TSieFile>();
   entry->Owner = this;
-  entry->Name = ShortName(disk.DiskName() + ".BIN");
+  entry->Name = EscapeDotPieces(ShortName(disk.DiskName() + ".BIN"));
   entry->Attr = FILE_ATTRIBUTE_SYSTEM;
   entry->Date = ArcDate;
   entry->Time = ArcTime;

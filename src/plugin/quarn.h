@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "entries/sie_file.h"
+#include "ffs/fs_limits.h"
 #include "flash/flash_image.h"
 #include "flash/sie_disk.h"
 #include "util/tlist.h"
@@ -70,6 +71,8 @@ class TQuarn {
   TList<std::unique_ptr<TSieDisk>> Disks;
   std::unique_ptr<TSieFile> RootEntry;
   TList<TSieFile *> Listing;
+  // What the disks' file systems may still make (see TEntryBudget).
+  TEntryBudget FsBudget;
 
  private:
   void Open(tOpenArchiveData *data);

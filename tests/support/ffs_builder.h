@@ -33,7 +33,7 @@ constexpr std::uint32_t kLiveMarker = 0xFFFFFFC0;
 constexpr std::uint16_t kNoPartId = 0xFFFF;
 constexpr std::uint16_t kDirAttr = 0x10;
 constexpr std::uint16_t kFileAttr = 0x20;
-constexpr std::uint16_t kSampleDate = (44 << 9) | (6 << 5) | 15;  // 2024-06-15
+constexpr std::uint16_t kSampleDate = (44 << 9) | (6 << 5) | 15;   // 2024-06-15
 constexpr std::uint16_t kSampleTime = (10 << 11) | (30 << 5) | 6;  // 10:30:12
 
 // The 16-byte part header and the name that follows it.
@@ -45,9 +45,9 @@ struct PartSpec {
   std::uint16_t Attr = kFileAttr;
   std::uint16_t PrevId = kNoPartId;
   std::uint16_t NextId = kNoPartId;
-  std::string Name;          // raw bytes; a leading "\x1F" marks UTF-8
-  int DataId = -1;           // -1: Id + 1
-  bool Terminate = true;     // write the NUL after the name
+  std::string Name{};     // raw bytes; a leading "\x1F" marks UTF-8
+  int DataId = -1;        // -1: Id + 1
+  bool Terminate = true;  // write the NUL after the name
 };
 
 inline std::vector<std::uint8_t> Bytes(const std::string &text) {
@@ -57,8 +57,8 @@ inline std::vector<std::uint8_t> Bytes(const std::string &text) {
 // The header chunk's data for a part.
 inline std::vector<std::uint8_t> PartHeaderBytes(const PartSpec &p) {
   const auto dataId = static_cast<std::uint16_t>(p.DataId < 0 ? p.Id + 1 : p.DataId);
-  const std::uint16_t fields[8] = {p.Id, p.ParentId, p.Time, p.Date, dataId, p.Attr, p.PrevId,
-                                   p.NextId};
+  const std::uint16_t fields[8] = {p.Id,   p.ParentId, p.Time,   p.Date,
+                                   dataId, p.Attr,     p.PrevId, p.NextId};
   std::vector<std::uint8_t> bytes;
   for (const std::uint16_t f : fields) {
     bytes.push_back(static_cast<std::uint8_t>(f));
@@ -131,7 +131,7 @@ class FlashBlock {
   DumpBuilder *dump_;
   std::uint32_t offset_;
   std::uint32_t size_;
-  std::uint32_t slot_;          // offset of the next descriptor in the block
+  std::uint32_t slot_;         // offset of the next descriptor in the block
   std::uint32_t dataEnd_ = 0;  // offset of the first free data byte
 };
 

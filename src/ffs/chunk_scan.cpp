@@ -1,0 +1,181 @@
+// The first stage of reading a disk: collect the live chunks, pair header and
+// data chunks into parts, link each part to the next part of its entry. Every
+// step is a sort, one pass over neighbours, a sort-merge join or a bisection,
+// so the stage is O(n log n) in the number of live chunks.
+#include <array>
+
+#include "ffs/flash_fs.h"
+#include "flash/sie_disk.h"
+#include "plugin/quarn.h"
+
+namespace quarn {
+
+namespace {
+
+// The smallest index whose key equals `value`, or -1, in a list sorted by
+// that key. The first of a run is found, since callers walk the run forward.
+template <typename List, typename Key>
+int FindFirst(const List &list, std::uint32_t value, Key key) {
+  if (list.Count() == 0) return -1;
+  int lo = 0;
+  int hi = list.Count() - 1;
+  if (key(list[0]) == value) return 0;
+  while (hi - lo > 1) {
+    const int mid = lo + (hi - lo) / 2;
+    if (key(list[mid]) < value)
+      lo = mid;
+    else
+      hi = mid;
+  }
+  return key(list[hi]) == value ? hi : -1;
+}
+
+}  // namespace
+
+TDiskReader::TDiskReader(TSieDisk &disk, TEntryBudget &budget)
+    : disk_(disk),
+      budget_(budget),
+      image_(disk.Owner != nullptr ? disk.Owner->Window() : TFlashImage()) {}
+
+void TDiskReader::ChunkScan() {
+  const std::uint32_t blocks = disk_.BlockCount();
+  for (std::uint32_t b = 0; b < blocks; ++b) {
+    const TBlockRef block = disk_.Block(b);
+    const std::uint32_t a = block.Addr;
+    // The slot at the block's first byte is never a descriptor: a block of S
+    // bytes has S/16 - 1 slots. Blocks lie in the flash window and are at
+    // most 16 MiB, so the end cannot wrap; guard it all the same.
+    const std::uint64_t end = static_cast<std::uint64_t>(a) + block.Size;
+    if (block.Size < 2 * chunk_descriptor::kSize || end > 0x100000000ULL) continue;
+    for (std::uint32_t d = static_cast<std::uint32_t>(end - chunk_descriptor::kSize); d > a;
+         d -= chunk_descriptor::kSize) {
+      const std::uint8_t *slot = image_.Translate(d);
+      if (slot != nullptr && *slot == kUnwrittenSlot) break;
+      if (std::optional<TChunk> chunk = ReadChunk(a, d)) ChunkList.Add(*chunk);
+    }
+  }
+}
+
+std::optional<TChunk> TDiskReader::ReadChunk(std::uint32_t blockAddr,
+                                             std::uint32_t descAddr) const {
+  // A descriptor is taken only when all its 16 bytes lie inside the image.
+  const std::uint8_t *d = image_.Span(descAddr, chunk_descriptor::kSize);
+  if (d == nullptr || LoadU32(d + chunk_descriptor::Marker) != ChunkMarker) return std::nullopt;
+  const std::uint32_t id = LoadU32(d + chunk_descriptor::Id);
+  if (id > 0xFFFF) return std::nullopt;
+  TChunk chunk;
+  chunk.DescAddr = descAddr;
+  chunk.Id = id;
+  chunk.Size = LoadU32(d + chunk_descriptor::Size);
+  chunk.DataAddr = blockAddr + LoadU32(d + chunk_descriptor::DataOffset);
+  return chunk;
+}
+
+void TDiskReader::SortChunks() {
+  // Ids are 16-bit: a counting sort, linear and stable, so chunks with equal
+  // ids keep the order the scan found them in and a dump always reads the
+  // same way.
+  const int n = ChunkList.Count();
+  if (n < 2) return;
+  std::vector<std::uint32_t> start(0x10001, 0);
+  for (const TChunk &c : ChunkList) ++start[c.Id + 1];
+  for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+  std::vector<TChunk> sorted(static_cast<std::size_t>(n));
+  for (const TChunk &c : ChunkList) sorted[start[c.Id]++] = c;
+  for (int i = 0; i < n; ++i) ChunkList.Put(i, sorted[static_cast<std::size_t>(i)]);
+}
+
+void TDiskReader::PairParts() {
+  const int n = ChunkList.Count();
+  PartList.SetCapacity(n / 2 + 1);
+  for (int k = 0; k + 1 < n; ++k) {
+    const TChunk &q = ChunkList[k];
+    const TChunk &r = ChunkList[k + 1];
+    if ((q.Id & 1) != 0 || q.Size < part_header::kSize || r.Id != q.Id + 1) continue;
+    // The header must lie inside the image, and so must its name: up to the
+    // NUL, or the 255 bytes taken when there is none.
+    const std::uint8_t *header = image_.Span(q.DataAddr, part_header::kSize);
+    if (header == nullptr || LoadU16(header + part_header::Id) != q.Id) continue;
+    const std::uint16_t dataId = LoadU16(header + part_header::DataId);
+    if (dataId != r.Id || dataId != q.Id + 1) continue;
+    const std::uint32_t nameAddr = q.DataAddr + part_header::Name;
+    const std::uint32_t available = image_.Available(nameAddr);
+    const std::uint8_t *name = image_.Translate(nameAddr);
+    if (name == nullptr || nameAddr < q.DataAddr) continue;
+    const std::uint32_t limit = available < kMaxNameBytes ? available : kMaxNameBytes;
+    std::uint32_t length = 0;
+    while (length < limit && name[length] != 0) ++length;
+    // The image ended before the NUL and before the 255 bytes taken.
+    if (length == limit && limit < kMaxNameBytes) continue;
+
+    TPartRec part;
+    part.Header = header;
+    part.Id = static_cast<std::uint16_t>(q.Id);
+    part.HeaderChunk = &q;
+    part.ParentId = LoadU16(header + part_header::ParentId);
+    part.DataId = dataId;
+    part.DataChunk = &r;
+    part.NextId = LoadU16(header + part_header::NextId);
+    part.PrevId = LoadU16(header + part_header::PrevId);
+    part.Name = name;
+    part.NameLength = static_cast<std::uint16_t>(length);
+    part.NameCut = length == kMaxNameBytes && (available == kMaxNameBytes || name[length] != 0);
+    PartList.Add(part);
+  }
+  // Made in ascending chunk order, so already sorted by Id; part ids are
+  // unique, as a part forms only where the run of one id meets the next.
+}
+
+void TDiskReader::JoinLinks() {
+  const int n = PartList.Count();
+  PartsByParent.SetCapacity(n);
+  for (const TPartRec &part : PartList) PartsByParent.Add(&part);
+  PartsByParent.Sort([](const TPartRec *a, const TPartRec *b) {
+    return static_cast<int>(a->NextId) - static_cast<int>(b->NextId);
+  });
+
+  // One sort-merge join of the parts by Id against the parts by NextId. On
+  // equal keys the NextId side advances, so every part naming an existing
+  // part is linked to it.
+  for (int i = 0, j = 0; i < n && j < n;) {
+    const TPartRec &p = PartList[i];
+    auto *c = const_cast<TPartRec *>(PartsByParent[j]);
+    if (p.Id == c->NextId) c->Next = &p;
+    if (p.Id < c->NextId)
+      ++i;
+    else
+      ++j;
+  }
+
+  // Children of one directory in part id order: the copy is taken afresh from
+  // PartList, and the sort keeps that order among equal parents.
+  for (int i = 0; i < n; ++i) PartsByParent.Put(i, &PartList[i]);
+  PartsByParent.Sort([](const TPartRec *a, const TPartRec *b) {
+    return static_cast<int>(a->ParentId) - static_cast<int>(b->ParentId);
+  });
+}
+
+int TDiskReader::FindChunk(std::uint32_t id) const {
+  return FindFirst(ChunkList, id, [](const TChunk &c) { return c.Id; });
+}
+
+int TDiskReader::FindPart(std::uint32_t id) const {
+  return FindFirst(PartList, id, [](const TPartRec &p) { return std::uint32_t{p.Id}; });
+}
+
+int TDiskReader::FindFirstChild(std::uint32_t parentId) const {
+  return FindFirst(PartsByParent, parentId,
+                   [](const TPartRec *p) { return std::uint32_t{p->ParentId}; });
+}
+
+void TDiskReader::RemoveChunk(std::uint32_t id) {
+  const int index = FindChunk(id);
+  if (index >= 0) ChunkList.Delete(index);
+}
+
+void TDiskReader::RemovePart(std::uint32_t id) {
+  const int index = FindPart(id);
+  if (index >= 0) PartList.Delete(index);
+}
+
+}  // namespace quarn

@@ -1,0 +1,159 @@
+// The flash file system of one disk, and the reader that turns it into
+// entries.
+//
+// Every flash block of a disk holds chunk data, placed by offset from the
+// block's first byte, and a table of 16-byte chunk descriptors growing down
+// from the block's end. A chunk has a 16-bit id. Every file or directory is
+// stored as one or more parts; a part is a pair of chunks: an even-id header
+// chunk whose data begins with a part header, and the chunk with the next
+// (odd) id, which holds the part's content. The parts of one entry are
+// chained by part ids (previous and next); each part names the part id of the
+// directory that holds it, and the disk's root directory is its own parent.
+#ifndef QUARN_FFS_FLASH_FS_H
+#define QUARN_FFS_FLASH_FS_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "entries/sie_file.h"
+#include "ffs/fs_limits.h"
+#include "flash/flash_image.h"
+#include "util/tlist.h"
+
+namespace quarn {
+
+class TSieDisk;
+
+// A chunk descriptor, 16 bytes on flash.
+namespace chunk_descriptor {
+constexpr std::uint32_t Marker = 0;       // u32: ChunkMarker for a live chunk
+constexpr std::uint32_t Id = 4;           // u32: chunk id, 0..0xFFFF
+constexpr std::uint32_t Size = 8;         // u32: bytes of data
+constexpr std::uint32_t DataOffset = 12;  // u32: from the block's first byte
+constexpr std::uint32_t kSize = 16;
+}  // namespace chunk_descriptor
+
+constexpr std::uint32_t ChunkMarker = 0xFFFFFFC0;
+// A descriptor slot whose first byte is still erased ends the block's table.
+constexpr std::uint8_t kUnwrittenSlot = 0xFF;
+
+// A part header, at the start of an even-id chunk's data; the name follows.
+namespace part_header {
+constexpr std::uint32_t Id = 0;        // u16: the part's id, its header chunk's id
+constexpr std::uint32_t ParentId = 2;  // u16: the directory's part id
+constexpr std::uint32_t Time = 4;      // u16: DOS time
+constexpr std::uint32_t Date = 6;      // u16: DOS date
+constexpr std::uint32_t DataId = 8;    // u16: the content chunk's id, Id + 1
+constexpr std::uint32_t Attr = 10;     // u16: FAT attribute bits
+constexpr std::uint32_t PrevId = 12;   // u16: previous part of the entry, or kNoPart
+constexpr std::uint32_t NextId = 14;   // u16: next part of the entry
+constexpr std::uint32_t Name = 16;     // NUL-terminated, 0x1F first for UTF-8
+constexpr std::uint32_t kSize = 16;
+}  // namespace part_header
+
+// PrevId of an entry's first part; as an odd id it never names a part.
+constexpr std::uint16_t kNoPart = 0xFFFF;
+// Name bytes taken from a header at most.
+constexpr std::uint32_t kMaxNameBytes = 255;
+
+// One live chunk descriptor.
+struct TChunk {
+  std::uint32_t DescAddr = 0;  // phone address of the descriptor
+  std::uint32_t Id = 0;        // 0..0xFFFF
+  std::uint32_t Size = 0;      // bytes of data
+  std::uint32_t DataAddr = 0;  // block address + DataOffset, wrapping
+};
+
+// One header/data chunk pair.
+struct TPartRec {
+  const std::uint8_t *Header = nullptr;  // the part header in the image
+  std::uint16_t Id = 0;
+  const TChunk *HeaderChunk = nullptr;
+  std::uint16_t ParentId = 0;
+  std::uint16_t DataId = 0;
+  const TChunk *DataChunk = nullptr;
+  std::uint16_t NextId = 0;
+  const TPartRec *Next = nullptr;  // the part NextId names, or none
+  std::uint16_t PrevId = 0;
+  const std::uint8_t *Name = nullptr;  // the name bytes in the image
+  std::uint16_t NameLength = 0;        // bytes before the NUL, at most kMaxNameBytes
+  bool NameCut = false;                // the name goes on past kMaxNameBytes
+};
+
+// How a disk's leftover chunks are listed.
+enum class DiskKind { Plain, EepromLite, EepromFull };
+DiskKind ClassifyDisk(const std::string &diskName);
+
+// The name an entry gets from a part header's name bytes: raw bytes as they
+// stand, or, after a leading 0x1F, UTF-8 decoded and converted to the narrow
+// code page. `cut` tells that the name went on past the bytes given.
+std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool cut);
+
+// The text of an EEPROM block's ".bid" description file.
+std::string EepromBlockText(int blockNumber, int versionByte);
+
+// Reads one disk's file system: the working lists of one ParseDisk call and
+// its stages, in calling order.
+class TDiskReader {
+ public:
+  TDiskReader(TSieDisk &disk, TEntryBudget &budget);
+
+  // All stages, after the disk's old entries are released.
+  void Run();
+
+  // Every live chunk of every block, in table order.
+  void ChunkScan();
+  // The chunk a descriptor describes, or none when it is not live or does not
+  // lie wholly inside the image.
+  std::optional<TChunk> ReadChunk(std::uint32_t blockAddr, std::uint32_t descAddr) const;
+  // ChunkList by Id; equal ids keep the scan's order.
+  void SortChunks();
+  // Parts from neighbouring chunks of the sorted ChunkList; PartList by Id.
+  void PairParts();
+  // PartsByParent, the Next links, then PartsByParent by ParentId.
+  void JoinLinks();
+
+  // The smallest index whose key is `value`, or -1.
+  int FindChunk(std::uint32_t id) const;
+  int FindPart(std::uint32_t id) const;
+  int FindFirstChild(std::uint32_t parentId) const;
+  // Removes one record with the id, if any.
+  void RemoveChunk(std::uint32_t id);
+  void RemovePart(std::uint32_t id);
+
+  // The first part (by Id) that is its own parent, or none.
+  const TPartRec *FindRootPart() const;
+  // A new entry for the first part of a chain, hung under `parent`, or none.
+  TSieFile *EntryFromPart(TSieFile *parent, const TPartRec *part);
+  // The root entry, then every entry reachable from it, breadth-first.
+  // False when the root part is refused.
+  bool BuildTree(const TPartRec *rootPart);
+  void WalkTree();
+  // Drops the parts and chunks the entries use: what the removals of each
+  // entry's id and extents would drop, in one pass over each list.
+  void ConsumeUsed();
+  // EEPROM block files, or the lost blocks of a plain disk.
+  void ListLeftovers();
+
+  TList<TChunk> ChunkList;
+  TList<TPartRec> PartList;
+  TList<const TPartRec *> PartsByParent;
+
+ private:
+  TSieFile *NewEntry(TSieFile *parent);
+  void EnsureRoot();
+  void AddEntry(TSieFile *entry);
+
+  TSieDisk &disk_;
+  TEntryBudget &budget_;
+  TFlashImage image_;
+  // Serial of the entry whose chain last visited a part, by PartList index.
+  std::vector<std::uint32_t> chainMark_;
+  std::uint32_t chainSerial_ = 0;
+};
+
+}  // namespace quarn
+
+#endif

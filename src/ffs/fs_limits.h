@@ -1,0 +1,37 @@
+// What one archive may make of its disks' file systems. A disk holds at most
+// 32,768 parts (even chunk ids below 65,536), and on an honest disk every
+// part belongs to one entry and is one extent of it, so no honest dump comes
+// near these figures; a crafted one (chains that share a long tail, EEPROM
+// disks with millions of equal chunk ids over overlapping blocks) is cut off
+// here instead of taking all memory.
+#ifndef QUARN_FFS_FS_LIMITS_H
+#define QUARN_FFS_FS_LIMITS_H
+
+#include <cstdint>
+
+namespace quarn {
+
+struct TEntryBudget {
+  // Entries of all disks' file systems, EEPROM and lost block files included.
+  static constexpr std::uint32_t kMaxEntries = 1u << 19;  // 524,288
+  // Extents of those entries together.
+  static constexpr std::uint32_t kMaxExtents = 1u << 21;  // 2,097,152
+
+  std::uint32_t Entries = kMaxEntries;  // still to be made
+  std::uint32_t Extents = kMaxExtents;
+
+  bool TakeEntry() {
+    if (Entries == 0) return false;
+    --Entries;
+    return true;
+  }
+  bool TakeExtent() {
+    if (Extents == 0) return false;
+    --Extents;
+    return true;
+  }
+};
+
+}  // namespace quarn
+
+#endif

@@ -1,0 +1,90 @@
+// Names of entries, from the bytes a part header holds after its 16 fixed
+// bytes.
+//
+// A name is either raw bytes in the phone's own character set, kept as they
+// stand, or, marked by a first byte 0x1F, UTF-8 as the phone writes it: one-,
+// two- and three-byte sequences only, read leniently (overlong forms and
+// surrogate values pass), each giving one 16-bit character. The characters
+// are then written in the host's narrow code page: the thread's ANSI code
+// page on Windows, UTF-8 on Linux.
+#include <vector>
+
+#include "ffs/flash_fs.h"
+#include "platform/platform.h"
+
+namespace quarn {
+
+namespace {
+
+constexpr std::uint8_t kUtf8Mark = 0x1F;
+
+// Cuts converted text to a short name's length without splitting a
+// character of the narrow code page.
+void CutNarrow(std::string &text) {
+  if (text.size() <= kMaxNameBytes) return;
+#ifdef _WIN32
+  std::size_t keep = 0;
+  while (keep < text.size()) {
+    const std::size_t step = IsDBCSLeadByte(static_cast<BYTE>(text[keep])) ? 2 : 1;
+    if (keep + step > kMaxNameBytes) break;
+    keep += step;
+  }
+#else
+  std::size_t keep = kMaxNameBytes;
+  while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
+#endif
+  text.resize(keep);
+}
+
+}  // namespace
+
+std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool cut) {
+  if (length > kMaxNameBytes) length = kMaxNameBytes;
+  if (length == 0 || bytes[0] != kUtf8Mark)
+    return std::string(reinterpret_cast<const char *>(bytes), length);
+
+  std::vector<WCHAR> wide;
+  wide.reserve(length);
+  std::size_t i = 1;
+  while (i < length) {
+    const std::uint8_t lead = bytes[i];
+    if (lead < 0x80) {
+      wide.push_back(lead);
+      ++i;
+      continue;
+    }
+    const std::size_t follow = (lead & 0x20) != 0 ? 2 : 1;
+    if (length - i - 1 < follow) {
+      // A sequence cut short by the name's end spoils the whole name; one cut
+      // by the 255-byte limit of a longer name only loses that character.
+      if (cut) break;
+      return std::string();
+    }
+    std::uint32_t value = lead & (follow == 2 ? 0x0F : 0x1F);
+    for (std::size_t k = 1; k <= follow; ++k) {
+      const std::uint8_t b = bytes[i + k];
+      if (b < 0x80 || b > 0xBF) return std::string();
+      value = (value << 6) | (b & 0x3F);
+    }
+    wide.push_back(static_cast<WCHAR>(value & 0xFFFF));
+    i += 1 + follow;
+  }
+  if (wide.empty()) return std::string();
+  if (wide.size() > kMaxNameBytes) wide.resize(kMaxNameBytes);
+
+  // No character needs more than three bytes in UTF-8 or two in a
+  // double-byte code page; a surrogate pair is two characters.
+  std::string narrow(wide.size() * 3, '\0');
+  const int written =
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
+                          static_cast<int>(narrow.size()), nullptr, nullptr);
+  narrow.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  // A character 0 (an overlong form can give one) would end the name where a
+  // host reads it; end it there for every reader.
+  const std::size_t nul = narrow.find('\0');
+  if (nul != std::string::npos) narrow.resize(nul);
+  CutNarrow(narrow);
+  return narrow;
+}
+
+}  // namespace quarn

@@ -1,0 +1,140 @@
+// The second stage of reading a disk: the root entry, the tree below it
+// breadth-first, and the removal of every part and chunk an entry uses.
+#include "ffs/flash_fs.h"
+#include "flash/sie_disk.h"
+
+namespace quarn {
+
+TSieFile *TDiskReader::NewEntry(TSieFile *parent) {
+  TSieFile *entry = disk_.NewEntry();
+  if (parent != nullptr) entry->SetParent(parent);
+  entry->Disk = &disk_;
+  entry->Owner = disk_.Owner;
+  return entry;
+}
+
+const TPartRec *TDiskReader::FindRootPart() const {
+  for (const TPartRec &part : PartList)
+    if (part.Id == part.ParentId) return &part;
+  return nullptr;
+}
+
+TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
+  // Only an entry's first part starts it, under the directory it names; the
+  // root part, its own parent, never becomes a child of the root.
+  if (part == nullptr || part->PrevId != kNoPart) return nullptr;
+  if (parent != nullptr && (part->ParentId != parent->Id || part->Id == parent->Id)) return nullptr;
+  if (!budget_.TakeEntry()) return nullptr;
+
+  TSieFile *entry = NewEntry(parent);
+  entry->HeaderDescAddr = part->HeaderChunk->DescAddr;
+  entry->HeaderDataAddr = part->HeaderChunk->DataAddr;
+  entry->DataAddr = part->DataChunk->DataAddr;
+  entry->Id = part->Id;
+  entry->ParentId = part->ParentId;
+  entry->Attr = LoadU16(part->Header + part_header::Attr);
+  entry->Date = LoadU16(part->Header + part_header::Date);
+  entry->Time = LoadU16(part->Header + part_header::Time);
+  entry->Name = EscapeDotPieces(DecodePartName(part->Name, part->NameLength, part->NameCut));
+
+  // The content: every part of the chain, in Next order. Nothing keeps the
+  // links from coming back to a part already in the chain, so the walk ends
+  // there: the entry holds each part of the loop once.
+  if (chainMark_.size() != static_cast<std::size_t>(PartList.Count()))
+    chainMark_.assign(static_cast<std::size_t>(PartList.Count()), 0);
+  ++chainSerial_;
+  const TPartRec *first = &PartList[0];
+  for (const TPartRec *q = part; q != nullptr; q = q->Next) {
+    std::uint32_t &mark = chainMark_[static_cast<std::size_t>(q - first)];
+    if (mark == chainSerial_) break;
+    mark = chainSerial_;
+    // The first part always counts; further ones only while the archive's
+    // allowance lasts.
+    if (!budget_.TakeExtent() && q != part) break;
+    TExtent extent;
+    extent.Id = q->Id;
+    extent.DataId = q->DataId;
+    extent.HeaderDescAddr = q->HeaderChunk->DescAddr;
+    extent.HeaderDataAddr = q->HeaderChunk->DataAddr;
+    extent.DataAddr = q->DataChunk->DataAddr;
+    extent.Size = q->DataChunk->Size;
+    entry->AddExtent(std::move(extent));
+  }
+  return entry;
+}
+
+bool TDiskReader::BuildTree(const TPartRec *rootPart) {
+  TSieFile *root = EntryFromPart(nullptr, rootPart);
+  if (root == nullptr) return false;
+  // The disk's root carries the disk's name, whatever its header says.
+  root->Name = EscapeDotPieces(ShortName(disk_.DiskName()));
+  disk_.Root = root;
+  disk_.Entries = std::make_unique<TList<TSieFile *>>();
+  disk_.Entries->Add(root);
+  WalkTree();
+  ConsumeUsed();
+  return true;
+}
+
+void TDiskReader::WalkTree() {
+  TList<TSieFile *> &entries = *disk_.Entries;
+  // The list grows behind the position being walked: each entry is walked
+  // once, and a part can only become the child of the one entry whose id its
+  // parent id names, so the walk ends after one step per part.
+  for (int i = 0; i < entries.Count(); ++i) {
+    TSieFile *parent = entries[i];
+    const int parts = PartsByParent.Count();
+    for (int k = FindFirstChild(parent->Id); k >= 0 && k < parts; ++k) {
+      const TPartRec *child = PartsByParent[k];
+      if (child->ParentId != parent->Id) break;
+      if (child->PrevId != kNoPart) continue;
+      TSieFile *entry = EntryFromPart(parent, child);
+      if (entry == nullptr) continue;
+      entries.Add(entry);
+      // "????" is how the phone writes a name it could not store.
+      if (entry->Name == "????") entry->Name = "%3F%3F%3F%3F";
+    }
+  }
+}
+
+void TDiskReader::ConsumeUsed() {
+  // Each entry removes its own part and header chunk, and for every extent
+  // the part, its header chunk and its data chunk. A removal takes the first
+  // remaining record with the id, so what goes is, for every id, the first
+  // as many chunks of its run as removals name it: counted here, then
+  // dropped in one pass over each list.
+  std::vector<std::uint32_t> chunkRemovals(0x10000, 0);
+  std::vector<std::uint8_t> partRemoved(0x10000, 0);
+  for (const TSieFile *entry : *disk_.Entries) {
+    partRemoved[entry->Id] = 1;
+    ++chunkRemovals[entry->Id];
+    for (const TExtent &extent : entry->Extents) {
+      partRemoved[extent.Id] = 1;
+      ++chunkRemovals[extent.Id];
+      ++chunkRemovals[extent.DataId];
+    }
+  }
+
+  int kept = 0;
+  for (int i = 0; i < ChunkList.Count(); ++i) {
+    std::uint32_t &removals = chunkRemovals[ChunkList[i].Id];
+    if (removals > 0) {
+      --removals;
+      continue;
+    }
+    if (kept != i) ChunkList.Put(kept, ChunkList[i]);
+    ++kept;
+  }
+  ChunkList.SetCount(kept);
+
+  // From here on the links and PartsByParent are not followed again.
+  kept = 0;
+  for (int i = 0; i < PartList.Count(); ++i) {
+    if (partRemoved[PartList[i].Id] != 0) continue;
+    if (kept != i) PartList.Put(kept, PartList[i]);
+    ++kept;
+  }
+  PartList.SetCount(kept);
+}
+
+}  // namespace quarn

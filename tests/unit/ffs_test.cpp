@@ -1,0 +1,436 @@
+// Reading a disk's flash file system: the chunk scan, pairing, links,
+// lookups, the entry tree and what it consumes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dump_builder.h"
+#include "ffs/flash_fs.h"
+#include "ffs_builder.h"
+#include "flash/sie_disk.h"
+#include "plugin/quarn.h"
+#include "test_files.h"
+
+namespace quarn::testing {
+namespace {
+
+constexpr std::uint32_t kBlock0 = 0x100000;
+constexpr std::uint32_t kBlock1 = 0x110000;
+
+// A dump with one disk of the given name over the given blocks; the blocks
+// are left as the test lays them out.
+DumpBuilder OneDisk(const std::vector<BlockRef> &blocks, const std::string &name = "FFS") {
+  DumpBuilder dump(0x200000);
+  dump.Disk(0x100, name, 0x1000, 0x2000, blocks, false);
+  return dump;
+}
+
+class FfsTest : public ::testing::Test {
+ protected:
+  TQuarn &Open(const DumpBuilder &dump) {
+    path_ = dir_.File("dump.bin");
+    dump.Save(path_);
+    tOpenArchiveData data{};
+    data.ArcName = path_.data();
+    data.OpenMode = PK_OM_LIST;
+    archive_ = std::make_unique<TQuarn>(&data);
+    EXPECT_EQ(data.OpenResult, 0);
+    return *archive_;
+  }
+  TSieDisk &Disk(int index = 0) { return *archive_->Disks[index]; }
+
+  // The first stage of the disk's reading, for a look at its lists.
+  std::unique_ptr<TDiskReader> FirstStage(int disk = 0) {
+    auto reader = std::make_unique<TDiskReader>(Disk(disk), budget_);
+    reader->ChunkScan();
+    reader->SortChunks();
+    reader->PairParts();
+    reader->JoinLinks();
+    return reader;
+  }
+
+  std::vector<std::string> EntryNames(int disk = 0) {
+    std::vector<std::string> names;
+    if (Disk(disk).Entries)
+      for (const TSieFile *e : *Disk(disk).Entries) names.push_back(e->Name);
+    return names;
+  }
+
+  std::vector<std::string> ListingPaths() {
+    std::vector<std::string> paths;
+    for (const TSieFile *e : archive_->Listing) paths.push_back(e->FullPath());
+    return paths;
+  }
+
+  TempDir dir_;
+  std::string path_;
+  std::unique_ptr<TQuarn> archive_;
+  TEntryBudget budget_;
+};
+
+std::vector<std::uint32_t> ChunkIds(const TDiskReader &reader) {
+  std::vector<std::uint32_t> ids;
+  for (const TChunk &c : reader.ChunkList) ids.push_back(c.Id);
+  return ids;
+}
+
+std::vector<std::uint32_t> PartIds(const TDiskReader &reader) {
+  std::vector<std::uint32_t> ids;
+  for (const TPartRec &p : reader.PartList) ids.push_back(p.Id);
+  return ids;
+}
+
+TEST_F(FfsTest, ScanWalksDescriptorsDownToTheFirstUnwrittenSlot) {
+  // One 4096-byte block: chunk 16 at the top, a dead slot, chunk 17, then an
+  // unwritten slot that ends the table before a live one below it.
+  DumpBuilder dump = OneDisk({{At(kBlock0), 0x1000}});
+  FlashBlock block(dump, kBlock0, 0x1000);
+  block.Data(PartHeaderBytes({.Id = 16, .ParentId = 16, .Attr = 0x10, .Name = "root"}));
+  block.Slot(kLiveMarker, 16, 40, 0);
+  block.Slot(0, 18, 10, 0);
+  block.Slot(kLiveMarker, 17, 300, 40);
+  block.Slot(0xFFFFFFFF, 20, 1, 0);
+  block.Slot(kLiveMarker, 22, 1, 0);
+  Open(dump);
+
+  auto reader = FirstStage();
+  EXPECT_EQ(ChunkIds(*reader), (std::vector<std::uint32_t>{16, 17}));
+  EXPECT_EQ(reader->ChunkList[0].DescAddr, At(kBlock0 + 0xFF0));
+  EXPECT_EQ(reader->ChunkList[0].DataAddr, At(kBlock0));
+  EXPECT_EQ(reader->ChunkList[1].Size, 300u);
+  EXPECT_EQ(reader->ChunkList[1].DataAddr, At(kBlock0 + 40));
+  ASSERT_EQ(PartIds(*reader), (std::vector<std::uint32_t>{16}));
+  const TPartRec &part = reader->PartList[0];
+  EXPECT_EQ(part.HeaderChunk, &reader->ChunkList[0]);
+  EXPECT_EQ(part.DataChunk, &reader->ChunkList[1]);
+  EXPECT_EQ(part.Next, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(part.Name), part.NameLength), "root");
+}
+
+TEST_F(FfsTest, ScanLimitsOfABlock) {
+  // Every slot of a 4096-byte block live: 255 chunks, the slot at the
+  // block's first byte is never read. A live marker with id 0xFFFF counts,
+  // 0x10000 does not; a 0-byte block yields nothing; any other marker whose
+  // low byte is not 0xFF is passed over without ending the walk.
+  DumpBuilder dump = OneDisk({{At(kBlock0), 0x1000}, {At(kBlock1), 0}, {At(0x120000), 0x1000}});
+  for (std::uint32_t slot = 0; slot < 0x1000; slot += 16)
+    dump.U32(kBlock0 + slot, kLiveMarker)
+        .U32(kBlock0 + slot + 4, slot / 16)
+        .U32(kBlock0 + slot + 8, 0);
+  dump.U32(kBlock1 + 0xFF0, kLiveMarker).U32(kBlock1 + 0xFF4, 7);
+  FlashBlock third(dump, 0x120000, 0x1000);
+  third.Slot(kLiveMarker, 0xFFFF, 0, 0);
+  third.Slot(kLiveMarker, 0x10000, 0, 0);
+  third.Slot(0x12345600, 3, 0, 0);
+  third.Slot(kLiveMarker, 0x8000, 0, 0);
+  Open(dump);
+
+  auto reader = FirstStage();
+  const std::vector<std::uint32_t> ids = ChunkIds(*reader);
+  ASSERT_EQ(ids.size(), 255u + 2u);
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), 0u), 0);  // the slot at the block's start
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), 7u), 1);  // from the first block only
+  EXPECT_EQ(ids.back(), 0xFFFFu);
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), 0x8000u), 1);
+}
+
+TEST_F(FfsTest, PairingNeedsNeighboursAndAMatchingHeader) {
+  DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
+  FlashBlock block(dump, kBlock0, 0x10000);
+  // Part 4: a header chunk of exactly 16 bytes forms a part.
+  block.Chunk(4, PartHeaderBytes({.Id = 4, .ParentId = 4, .Terminate = false}));
+  block.Chunk(5, Bytes("x"));
+  // 15 bytes of header chunk: no part.
+  std::vector<std::uint8_t> short15 = PartHeaderBytes({.Id = 8, .ParentId = 4});
+  block.Slot(kLiveMarker, 8, 15, block.Data(short15));
+  block.Chunk(9, {});
+  // The header names DataId 13: no part; the header claims id 14 in chunk 12: no part.
+  block.Chunk(10, PartHeaderBytes({.Id = 10, .ParentId = 4, .DataId = 13}));
+  block.Chunk(11, {});
+  block.Chunk(12, PartHeaderBytes({.Id = 14, .ParentId = 4}));
+  block.Chunk(13, {});
+  // Odd first id, and ids that are not consecutive.
+  block.Chunk(17, PartHeaderBytes({.Id = 17, .ParentId = 4}));
+  block.Chunk(18, {});
+  block.Chunk(20, PartHeaderBytes({.Id = 20, .ParentId = 4}));
+  block.Chunk(22, {});
+  // Two chunks with id 24: only the one next to chunk 25 can pair.
+  block.Chunk(24, PartHeaderBytes({.Id = 24, .ParentId = 4, .Name = "first"}));
+  block.Chunk(24, PartHeaderBytes({.Id = 24, .ParentId = 4, .Name = "second"}));
+  block.Chunk(25, {});
+  Open(dump);
+
+  auto reader = FirstStage();
+  EXPECT_EQ(PartIds(*reader), (std::vector<std::uint32_t>{4, 24}));
+  const TPartRec &dup = reader->PartList[1];
+  // Equal ids keep the scan's order, so the later chunk stands next to 25.
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(dup.Name), dup.NameLength), "second");
+  EXPECT_EQ(reader->ChunkList.Count(), 15);
+}
+
+TEST_F(FfsTest, HeadersAndNamesOutsideTheImageFormNoPart) {
+  // A short image: a header chunk whose data lies outside the flash window,
+  // and one whose name runs into the image's end before its NUL.
+  constexpr std::uint32_t kImage = 0x200000;
+  DumpBuilder dump(kImage);
+  dump.Disk(0x100, "FFS", 0x1000, 0x2000, {{At(kBlock0), 0x1000}}, false);
+  FlashBlock block(dump, kBlock0, 0x1000);
+  block.Part({.Id = 2, .ParentId = 2, .Name = "root"});
+  block.Slot(kLiveMarker, 4, 64, 0x5000000);
+  block.Chunk(5, {});
+  std::vector<std::uint8_t> header = PartHeaderBytes({.Id = 6, .ParentId = 2, .Terminate = false});
+  header.resize(0x100, 'n');
+  dump.Bytes(kImage - 0x100, header.data(), header.size());
+  block.Slot(kLiveMarker, 6, 0x100, kImage - 0x100 - kBlock0);
+  block.Chunk(7, {});
+  Open(dump);
+
+  auto reader = FirstStage();
+  EXPECT_EQ(PartIds(*reader), (std::vector<std::uint32_t>{2}));
+}
+
+TEST_F(FfsTest, LinksFollowNextIdsThatNameParts) {
+  DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
+  FlashBlock block(dump, kBlock0, 0x10000);
+  block.Part({.Id = 2, .ParentId = 2});
+  block.Part({.Id = 4, .ParentId = 2, .NextId = 8});
+  block.Part({.Id = 6, .ParentId = 2, .NextId = 8});  // two parts naming part 8
+  block.Part({.Id = 8, .ParentId = 2, .PrevId = 4});
+  block.Part({.Id = 10, .ParentId = 2, .NextId = 12});  // names a missing part
+  Open(dump);
+
+  auto reader = FirstStage();
+  auto part = [&](std::uint32_t id) -> const TPartRec & {
+    return reader->PartList[reader->FindPart(id)];
+  };
+  EXPECT_EQ(part(4).Next, &part(8));
+  EXPECT_EQ(part(6).Next, &part(8));
+  EXPECT_EQ(part(2).Next, nullptr);
+  EXPECT_EQ(part(8).Next, nullptr);
+  EXPECT_EQ(part(10).Next, nullptr);
+  // Left sorted by parent for the tree walk.
+  for (int i = 1; i < reader->PartsByParent.Count(); ++i)
+    EXPECT_LE(reader->PartsByParent[i - 1]->ParentId, reader->PartsByParent[i]->ParentId);
+}
+
+TEST_F(FfsTest, LookupsFindTheFirstOfARunAndRemovalsTakeOneRecord) {
+  DumpBuilder dump = OneDisk({{At(kBlock0), 0x1000}});
+  Open(dump);
+  TDiskReader reader(Disk(), budget_);
+  EXPECT_EQ(reader.FindChunk(4), -1);
+  EXPECT_EQ(reader.FindPart(4), -1);
+  EXPECT_EQ(reader.FindFirstChild(4), -1);
+  reader.RemoveChunk(4);
+  EXPECT_EQ(reader.ChunkList.Count(), 0);
+
+  std::vector<TPartRec> parts(4);
+  const std::uint16_t parents[] = {10, 10, 10, 12};
+  for (int i = 0; i < 4; ++i) {
+    parts[i].Id = static_cast<std::uint16_t>(2 * i);
+    parts[i].ParentId = parents[i];
+    reader.PartsByParent.Add(&parts[i]);
+  }
+  EXPECT_EQ(reader.FindFirstChild(10), 0);
+  EXPECT_EQ(reader.FindFirstChild(12), 3);
+  EXPECT_EQ(reader.FindFirstChild(11), -1);
+  EXPECT_EQ(reader.FindFirstChild(13), -1);
+  reader.PartsByParent.SetCount(2);
+  EXPECT_EQ(reader.FindFirstChild(10), 0);
+
+  for (const std::uint32_t id : {3u, 4u, 4u, 4u, 9u}) reader.ChunkList.Add({0, id, 0, 0});
+  EXPECT_EQ(reader.FindChunk(4), 1);
+  reader.RemoveChunk(4);
+  reader.RemoveChunk(4);
+  EXPECT_EQ(ChunkIds(reader), (std::vector<std::uint32_t>{3, 4, 9}));
+  reader.RemoveChunk(5);
+  EXPECT_EQ(reader.ChunkList.Count(), 3);
+}
+
+// The tree of the worked example: a root, a file over two parts, a folder
+// with a file named "????", and a disk whose other chunks stay over.
+DumpBuilder WorkedTree() {
+  DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}, {At(kBlock1), 0x10000}});
+  FlashBlock a(dump, kBlock0, 0x10000);
+  FlashBlock b(dump, kBlock1, 0x10000);
+  a.Part({.Id = 2, .ParentId = 2, .Attr = 0x10, .Name = "ignored"});
+  a.Part({.Id = 4, .ParentId = 2, .Attr = 0x20, .NextId = 8, .Name = "a.txt"},
+         std::vector<std::uint8_t>(100, 'a'));
+  b.Part({.Id = 6, .ParentId = 2, .Attr = 0x10, .Name = "sub"});
+  b.Part({.Id = 8, .ParentId = 2, .PrevId = 4}, std::vector<std::uint8_t>(50, 'b'));
+  a.Part({.Id = 10, .ParentId = 6, .Name = "????"}, Bytes("seven!!"));
+  b.Chunk(40, Bytes("stray"));
+  return dump;
+}
+
+TEST_F(FfsTest, TreeOfTheWorkedExample) {
+  Open(WorkedTree());
+  TSieDisk &disk = Disk();
+  ASSERT_NE(disk.Root, nullptr);
+  EXPECT_EQ(EntryNames(), (std::vector<std::string>{"FFS", "a.txt", "sub", "%3F%3F%3F%3F",
+                                                    "LostBlocks", "block 40.bin"}));
+  EXPECT_EQ(disk.Root->Attr, 0x10u);
+  EXPECT_EQ(disk.Root->Parent, archive_->RootEntry.get());
+
+  const TSieFile &file = *(*disk.Entries)[1];
+  EXPECT_EQ(file.Size, 150u);
+  ASSERT_EQ(file.Extents.Count(), 2);
+  EXPECT_EQ(file.Extents[0].Id, 4);
+  EXPECT_EQ(file.Extents[0].DataId, 5);
+  EXPECT_EQ(file.Extents[1].Id, 8);
+  EXPECT_EQ(file.Extents[1].Size, 50u);
+  EXPECT_EQ(file.Extents[1].DataAddr, file.Extents[1].HeaderDataAddr + 16 + 4);
+  EXPECT_EQ(file.Id, 4);
+  EXPECT_EQ(file.ParentId, 2);
+  EXPECT_EQ(file.HeaderDataAddr, At(kBlock0 + 0x18));  // after the root's 24 bytes
+  EXPECT_EQ(file.Date, kSampleDate);
+  EXPECT_EQ(file.Time, kSampleTime);
+  EXPECT_EQ((*disk.Entries)[3]->Size, 7u);
+  EXPECT_EQ((*disk.Entries)[3]->Parent, (*disk.Entries)[2]);
+
+  EXPECT_EQ(ListingPaths(), (std::vector<std::string>{"FFS", "FFS.BIN", "FFS\\LostBlocks",
+                                                      "FFS\\LostBlocks\\block 40.bin", "FFS\\a.txt",
+                                                      "FFS\\sub", "FFS\\sub\\%3F%3F%3F%3F"}));
+}
+
+TEST_F(FfsTest, ConsumptionLeavesOnlyWhatNoEntryUses) {
+  Open(WorkedTree());
+  TDiskReader reader(Disk(), budget_);
+  reader.ChunkScan();
+  reader.SortChunks();
+  reader.PairParts();
+  reader.JoinLinks();
+  Disk().ReleaseEntries();
+  ASSERT_TRUE(reader.BuildTree(reader.FindRootPart()));
+  EXPECT_EQ(ChunkIds(reader), (std::vector<std::uint32_t>{40}));
+  EXPECT_EQ(reader.PartList.Count(), 0);
+}
+
+TEST_F(FfsTest, BatchedConsumptionMatchesOneRemovalAtATime) {
+  // Random trees with duplicate chunk ids, shared chain tails and stray
+  // parts: the one-pass consumption must drop exactly what the single
+  // removals of each entry's id and extents would.
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 40; ++round) {
+    DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
+    FlashBlock block(dump, kBlock0, 0x10000);
+    block.Part({.Id = 2, .ParentId = 2, .Attr = 0x10});
+    for (std::uint16_t id = 4; id < 80; id += 2) {
+      const auto parent = static_cast<std::uint16_t>(2 + 2 * (random() % (id / 2 - 1)));
+      const bool first = random() % 3 != 0;
+      const auto next =
+          static_cast<std::uint16_t>(random() % 4 == 0 ? kNoPartId : 4 + 2 * (random() % 38));
+      block.Part({.Id = id,
+                  .ParentId = parent,
+                  .PrevId = first ? kNoPartId : std::uint16_t(id - 2),
+                  .NextId = next});
+      if (random() % 5 == 0) block.Chunk(id + random() % 2, Bytes("dup"));
+    }
+    Open(dump);
+
+    TEntryBudget budget;
+    TDiskReader reader(Disk(), budget);
+    reader.ChunkScan();
+    reader.SortChunks();
+    reader.PairParts();
+    reader.JoinLinks();
+    Disk().ReleaseEntries();
+    // The ids the removals name, in their order, taken before they run.
+    TDiskReader sequential(Disk(), budget);
+    sequential.ChunkList = reader.ChunkList;
+    sequential.PartList = reader.PartList;
+    ASSERT_TRUE(reader.BuildTree(reader.FindRootPart())) << round;
+    for (const TSieFile *e : *Disk().Entries) {
+      sequential.RemovePart(e->Id);
+      sequential.RemoveChunk(e->Id);
+      for (const TExtent &x : e->Extents) {
+        sequential.RemovePart(x.Id);
+        sequential.RemoveChunk(x.Id);
+        sequential.RemoveChunk(x.DataId);
+      }
+    }
+    EXPECT_EQ(ChunkIds(reader), ChunkIds(sequential)) << round;
+    EXPECT_EQ(PartIds(reader), PartIds(sequential)) << round;
+  }
+}
+
+TEST_F(FfsTest, RootChoiceAndRefusals) {
+  {
+    // Parts 2 and 6 are both their own parent: 2 is the root, and 6 with
+    // everything below it stays out. Part 8 is a second part (PrevId 4) of
+    // no chain; part 12's parent is never made an entry.
+    DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
+    FlashBlock block(dump, kBlock0, 0x10000);
+    block.Part({.Id = 2, .ParentId = 2, .Attr = 0x10});
+    block.Part({.Id = 4, .ParentId = 2, .Name = "kept"});
+    block.Part({.Id = 6, .ParentId = 6, .Attr = 0x10, .Name = "second root"});
+    block.Part({.Id = 8, .ParentId = 2, .PrevId = 4, .Name = "not first"});
+    block.Part({.Id = 10, .ParentId = 6, .Name = "below the second root"});
+    block.Part({.Id = 12, .ParentId = 30, .Name = "orphan"});
+    Open(dump);
+    EXPECT_EQ(EntryNames(),
+              (std::vector<std::string>{"FFS", "kept", "LostBlocks", "block 6.bin", "block 7.bin",
+                                        "block 8.bin", "block 9.bin", "block 10.bin",
+                                        "block 11.bin", "block 12.bin", "block 13.bin"}));
+  }
+  {
+    // A root part that is not a first part: the disk lists only its image.
+    DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
+    FlashBlock block(dump, kBlock0, 0x10000);
+    block.Part({.Id = 2, .ParentId = 2, .Attr = 0x10, .PrevId = 4});
+    block.Part({.Id = 4, .ParentId = 2, .Name = "file"});
+    Open(dump);
+    EXPECT_EQ(Disk().Root, nullptr);
+    EXPECT_FALSE(Disk().Entries);
+    EXPECT_EQ(ListingPaths(), (std::vector<std::string>{"FFS.BIN"}));
+  }
+  {
+    // No live chunk at all.
+    Open(OneDisk({{At(kBlock0), 0x10000}}));
+    EXPECT_EQ(Disk().Root, nullptr);
+    EXPECT_FALSE(Disk().Entries);
+  }
+}
+
+TEST_F(FfsTest, ChainsThatLoopEndAtTheFirstRepeatedPart) {
+  // Part 4 names itself; parts 8 and 10 name each other; part 14 runs into
+  // the loop of 16 and 18.
+  DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
+  FlashBlock block(dump, kBlock0, 0x10000);
+  block.Part({.Id = 2, .ParentId = 2, .Attr = 0x10});
+  block.Part({.Id = 4, .ParentId = 2, .NextId = 4, .Name = "self"}, Bytes("A"));
+  block.Part({.Id = 8, .ParentId = 2, .NextId = 10, .Name = "pair"}, Bytes("B"));
+  block.Part({.Id = 10, .ParentId = 2, .PrevId = 8, .NextId = 8}, Bytes("C"));
+  block.Part({.Id = 14, .ParentId = 2, .NextId = 16, .Name = "tail"}, Bytes("D"));
+  block.Part({.Id = 16, .ParentId = 2, .PrevId = 14, .NextId = 18}, Bytes("E"));
+  block.Part({.Id = 18, .ParentId = 2, .PrevId = 16, .NextId = 16}, Bytes("F"));
+  Open(dump);
+
+  std::vector<std::string> contents;
+  for (const TSieFile *e : *Disk().Entries) {
+    std::string ids;
+    for (const TExtent &x : e->Extents) ids += std::to_string(x.Id) + " ";
+    contents.push_back(e->Name + ": " + ids);
+  }
+  EXPECT_EQ(contents,
+            (std::vector<std::string>{"FFS: 2 ", "self: 4 ", "pair: 8 10 ", "tail: 14 16 18 "}));
+}
+
+TEST_F(FfsTest, DeepNestingNeedsNoRecursion) {
+  // 5,000 nested folders and a file at the bottom.
+  DumpBuilder dump = OneDisk({{At(kBlock0), 0x80000}, {At(0x180000), 0x80000}});
+  FlashFs fs(dump, {{At(kBlock0), 0x80000}, {At(0x180000), 0x80000}});
+  std::uint16_t parent = fs.Root();
+  for (int depth = 0; depth < 5000; ++depth) parent = fs.Dir(parent, "d");
+  fs.File(parent, "bottom.txt", Bytes("deep"));
+  Open(dump);
+  ASSERT_EQ(Disk().Entries->Count(), 5002);
+  const std::string path = archive_->Listing[archive_->Listing.Count() - 1]->FullPath();
+  EXPECT_EQ(path.size(), 255u);
+}
+
+}  // namespace
+}  // namespace quarn::testing

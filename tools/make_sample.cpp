@@ -1,30 +1,196 @@
-// Writes a sample flash dump to try Quarn on, since no real dump can ship:
-// 32 MiB, "SIEMENS" at byte 544, and a partition table of three disks.
+// Writes a sample flash dump to try Quarn on, since no real dump can ship: a
+// full 32 MiB image with a partition table, disks with flash file systems and
+// EEPROM blocks, built from a description (sample/description.h); without
+// one, from the built-in sample (sample/default_sample.h).
 //
-//   make-sample [FILE]     (default: sample.bin)
+//   make-sample [--desc DESC] [--tree DIR] [FILE]   (FILE: sample.bin)
+//   make-sample --print-desc
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <system_error>
+#include <vector>
 
-#include "dump_builder.h"
+#include "sample/default_sample.h"
+#include "sample/description.h"
+#include "sample/layout.h"
+#include "util/civil_date.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using quarn::sample::DescriptionError;
+
+const char kUsage[] = R"(Usage: make-sample [--desc DESC] [--tree DIR] [FILE]
+       make-sample --print-desc
+
+Writes a 32 MiB Siemens flash dump to FILE (default: sample.bin), laid out as
+the description DESC tells ("-": standard input), or the built-in sample.
+
+  --desc DESC    the description to build
+  --tree DIR     also write every file a reader should find in the dump into
+                 DIR (new or empty): DISK.BIN images, folders, files, EEPROM
+                 blocks with their .bid texts and LostBlocks
+  --print-desc   print the built-in description and stop
+  -h, --help     show this help
+
+A description has one statement a line; '#' starts a comment. Numbers are
+decimal or 0x-hex, with an optional k (KiB) or M (MiB); where A-B is allowed,
+a value is picked from the range for every file or block. A path or name with
+blanks goes in "double quotes".
+
+  seed N                    seed of all pseudo-random content (default 1)
+  firmware size=N           N pseudo-random bytes from 128 KiB on
+  disk NAME blocks=N blocksize=N [at=OFFSET] [shuffle] [noroot]
+      a disk of N adjacent blocks (blocksize a multiple of 4k, at most
+      0xFFF000), after the firmware and the disks before it or at OFFSET;
+      shuffle: its block table lists them in a scrambled order; noroot: no
+      root directory. NAME: up to 10 letters, digits, '_' or '-'. EELITE
+      and EEFULL are the EEPROM disks. What follows belongs to this disk:
+  dir /PATH [date=YYYY-MM-DD] [time=HH:MM:SS] [attr=N] [utf8]
+  file /PATH size=A-B [part=N] [count=N] [spread] [text] [utf8]
+       [date=...] [time=...] [attr=N]
+      a file of size bytes in parts of at most `part` bytes (default: one
+      part), chained by their ids; spread: each part in the next block.
+      count=N makes N files, numbering the last run of # in the name. text:
+      readable words, else pseudo-random bytes. Folders on the way are made
+      as needed. Names are stored as ASCII, or as 0x1F and UTF-8 when they
+      are not ASCII or utf8 is given. Seconds must be even (DOS time).
+  deleted /PATH size=A-B [part=N]
+      a file written and deleted: its descriptors are marked dead (0)
+  dead count=N              N dead descriptors in the current block
+  eeprom id=A-B size=A-B [ver=A-B]
+      on EELITE or EEFULL, a chunk outside the file system for every id:
+      size bytes of payload and a version byte (last on EELITE, first on
+      EEFULL), listed as "eeprom 1_N.bin" and ".bid" (N: the id, on EEFULL
+      the id + 5000)
+  lost id=A-B size=A-B      on other disks, a chunk outside the file system
+                            for every id: listed as LostBlocks/block N.bin
+  orphan NAME size=A-B [part=N] [text]
+      a file whose folder does not exist: every chunk of its parts is lost
+)";
+
+std::string ReadAll(std::istream &in) {
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+fs::path PathOf(const std::string &utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// The DOS date and time of an entry, taken as UTC: the stamp the reader
+// gives an extracted file.
+fs::file_time_type FileTime(std::uint16_t date, std::uint16_t time) {
+  using namespace std::chrono;
+  const std::int64_t days = quarn::DaysFromCivil(1980 + (date >> 9), (date >> 5) & 15, date & 31);
+  const sys_seconds at{
+      seconds(days * 86400 + (time >> 11) * 3600 + ((time >> 5) & 63) * 60 + 2 * (time & 31))};
+  return file_clock::from_sys(at);
+}
+
+void WriteTree(const quarn::sample::Sample &sample, const fs::path &dir) {
+  std::error_code error;
+  if (fs::exists(dir) && !fs::is_empty(dir))
+    throw std::runtime_error(dir.string() + " is not empty");
+  fs::create_directories(dir);
+  for (const quarn::sample::TreeEntry &entry : sample.Tree) {
+    const fs::path path = dir / PathOf(entry.Path);
+    if (entry.Dir) {
+      fs::create_directories(path);
+      continue;
+    }
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(entry.Bytes.data()),
+              static_cast<std::streamsize>(entry.Bytes.size()));
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+    if (entry.Stamped) fs::last_write_time(path, FileTime(entry.Date, entry.Time), error);
+  }
+}
+
+std::string Mib(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
+  return text;
+}
+
+}  // namespace
 
 int main(int argc, char **argv) {
-  if (argc > 2 || (argc == 2 && std::string(argv[1]).rfind('-', 0) == 0)) {
-    std::fprintf(stderr, "usage: make-sample [FILE]\n");
-    return 2;
+  std::string descPath, treeDir, output;
+  bool printDesc = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if ((arg == "--desc" || arg == "--tree") && i + 1 < argc) {
+      (arg == "--desc" ? descPath : treeDir) = argv[++i];
+    } else if (arg == "--print-desc") {
+      printDesc = true;
+    } else if (arg.rfind('-', 0) != 0 && output.empty()) {
+      output = arg;
+    } else {
+      std::fprintf(stderr, "make-sample: unexpected argument '%s'\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
   }
-  const std::string path = argc == 2 ? argv[1] : "sample.bin";
+  if (printDesc) {
+    std::fputs(quarn::sample::kDefaultDescription, stdout);
+    return 0;
+  }
+  if (output.empty()) output = "sample.bin";
+
+  quarn::sample::Sample sample;
   try {
-    quarn::testing::DumpBuilder dump = quarn::testing::ThreeDiskDump();
-    // A little text at the start of the first disk, to see in an extracted image.
-    const std::string note = "Quarn sample dump: the first block of the FFS disk.\n";
-    dump.Bytes(0x100000, note.data(), note.size());
-    dump.Save(path);
+    std::string text = quarn::sample::kDefaultDescription;
+    if (descPath == "-") {
+      text = ReadAll(std::cin);
+    } else if (!descPath.empty()) {
+      std::ifstream in(descPath, std::ios::binary);
+      if (!in) {
+        std::fprintf(stderr, "make-sample: cannot read %s\n", descPath.c_str());
+        return 2;
+      }
+      text = ReadAll(in);
+    }
+    sample = quarn::sample::BuildSample(quarn::sample::ParseDescription(text));
+  } catch (const DescriptionError &e) {
+    std::fprintf(stderr, "make-sample: %s: %s\n",
+                 descPath.empty() ? "built-in sample" : descPath.c_str(), e.what());
+    return 2;
   } catch (const std::exception &e) {
     std::fprintf(stderr, "make-sample: %s\n", e.what());
     return 1;
   }
-  std::printf("%s: sample dump written (33554432 bytes, disks FFS, EELITE, EEFULL)\n",
-              path.c_str());
+
+  try {
+    sample.Dump.Save(output);
+    if (!treeDir.empty()) WriteTree(sample, PathOf(treeDir));
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "make-sample: %s\n", e.what());
+    return 1;
+  }
+
+  std::printf("%s: sample dump written (%u bytes)\n", output.c_str(), sample.Dump.Size());
+  for (const quarn::sample::DiskSummary &d : sample.Disks) {
+    std::printf("  %-10s %5u blocks of %3u KiB at 0x%07X: %zu files, %zu folders (%s)",
+                d.Name.c_str(), d.Blocks, d.BlockSize / 1024, d.Offset, d.Files, d.Dirs,
+                Mib(d.ContentBytes).c_str());
+    if (d.EepromBlocks) std::printf(", %zu EEPROM blocks", d.EepromBlocks);
+    if (d.LostChunks) std::printf(", %zu lost chunks", d.LostChunks);
+    if (d.DeadSlots) std::printf(", %zu dead slots", d.DeadSlots);
+    std::printf("\n");
+  }
+  if (!treeDir.empty()) std::printf("%s: the files a reader should find\n", treeDir.c_str());
   return 0;
 }

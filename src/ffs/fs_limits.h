@@ -13,7 +13,7 @@ namespace quarn {
 
 struct TEntryBudget {
   // Entries of all disks' file systems, EEPROM and lost block files included.
-  static constexpr std::uint32_t kMaxEntries = 1u << 19;  // 524,288
+  static constexpr std::uint32_t kMaxEntries = 1u << 18;  // 262,144
   // Extents of those entries together.
   static constexpr std::uint32_t kMaxExtents = 1u << 21;  // 2,097,152
 

@@ -214,6 +214,7 @@ inline void CheckName(const std::string &name, bool utf8, int line) {
   for (std::size_t i = 0; i < name.size();) {
     const auto c = static_cast<unsigned char>(name[i]);
     if (c < 0x20 || c == 0x7F) Fail(line, "name \"" + name + "\" holds a control character");
+    if (c == '\\') Fail(line, "name \"" + name + "\": a backslash separates folders on Windows");
     if (c < 0x80) {
       ++i;
       continue;

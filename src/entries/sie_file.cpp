@@ -65,6 +65,20 @@ void TSieFile::AddExtent(TExtent extent) {
 }
 
 std::string TSieFile::JoinPath(const std::string &parentPath, const std::string &name) {
+  // The common case: a parent path as JoinPath makes it (no run of
+  // backslashes, none at its end) and a name without backslashes, within
+  // the length.
+  if (!parentPath.empty() && parentPath.back() != '\\' &&
+      parentPath.size() + 1 + name.size() <= kMaxShortName &&
+      name.find('\\') == std::string::npos && parentPath.find("\\\\") == std::string::npos &&
+      parentPath.front() != '\\') {
+    std::string path;
+    path.reserve(parentPath.size() + 1 + name.size());
+    path += parentPath;
+    path += '\\';
+    path += name;
+    return path;
+  }
   std::string joined;
   joined.reserve(parentPath.size() + 1 + name.size());
   joined += parentPath;

@@ -145,14 +145,19 @@ void TQuarn::BuildListing() {
   RootEntry = std::make_unique<TSieFile>();
   RootEntry->Owner = this;
 
+  // An entry is listed once; only one disk's own list could repeat one.
   std::unordered_set<const TSieFile *> listed;
   for (int i = 0; i < Disks.Count(); ++i) {
     TSieDisk &disk = *Disks[i];
     disk.ParseDisk();
     if (disk.Root != nullptr) disk.Root->SetParent(RootEntry.get());
-    if (disk.Entries)
+    if (disk.Entries) {
+      listed.clear();
+      listed.reserve(static_cast<std::size_t>(disk.Entries->Count()));
+      Listing.SetCapacity(Listing.Count() + disk.Entries->Count() + 1);
       for (TSieFile *entry : *disk.Entries)
         if (listed.insert(entry).second) Listing.Add(entry);
+    }
     AddRawImageEntry(disk);
   }
   SortEntries();
@@ -181,43 +186,52 @@ void TQuarn::AddRawImageEntry(const TSieDisk &disk) {
 
 void TQuarn::SortEntries() {
   // Each path once, from the parent's path: no entry's chain of ancestors is
-  // walked more than once, however deep the tree.
-  std::unordered_map<const TSieFile *, std::string> paths;
+  // walked more than once, however deep the tree. Parents that are not
+  // listed (the nameless root) get a path of their own too.
+  const auto count = static_cast<std::size_t>(Listing.Count());
+  std::vector<std::string> paths;
+  paths.reserve(count + 16);
+  std::unordered_map<const TSieFile *, std::uint32_t> index;
+  index.reserve(count + 16);
   std::vector<const TSieFile *> chain;
-  auto pathOf = [&](const TSieFile *entry) -> const std::string & {
+  auto pathOf = [&](const TSieFile *entry) -> std::uint32_t {
     chain.clear();
     const TSieFile *e = entry;
-    while (e != nullptr && paths.find(e) == paths.end()) {
+    auto known = index.end();
+    while (e != nullptr && (known = index.find(e)) == index.end()) {
       chain.push_back(e);
       e = e->Parent;
     }
+    std::uint32_t at = known != index.end() ? known->second : 0;
     for (std::size_t i = chain.size(); i-- > 0;) {
       const TSieFile *node = chain[i];
-      std::string prefix;
       if (node->Parent != nullptr)
-        prefix = paths[node->Parent];
-      else if (node->Disk != nullptr)
-        prefix = ShortName(node->Disk->DiskName());
-      paths.emplace(node, TSieFile::JoinPath(prefix, node->Name));
+        paths.push_back(TSieFile::JoinPath(paths[at], node->Name));
+      else
+        paths.push_back(TSieFile::JoinPath(
+            node->Disk != nullptr ? ShortName(node->Disk->DiskName()) : std::string(), node->Name));
+      at = static_cast<std::uint32_t>(paths.size() - 1);
+      index.emplace(node, at);
     }
-    return paths[entry];
+    return at;
   };
 
   struct Keyed {
-    std::string Path;
+    std::uint32_t Path;
     TSieFile *Entry;
   };
   TList<Keyed> keyed;
   keyed.SetCapacity(Listing.Count());
   for (TSieFile *entry : Listing) keyed.Add({pathOf(entry), entry});
   // Ordinal: unsigned bytes, a shorter key before its extensions.
-  keyed.Sort([](const Keyed &a, const Keyed &b) { return a.Path.compare(b.Path); });
+  keyed.Sort(
+      [&paths](const Keyed &a, const Keyed &b) { return paths[a.Path].compare(paths[b.Path]); });
 
   listingPaths_.clear();
-  listingPaths_.reserve(static_cast<std::size_t>(keyed.Count()));
+  listingPaths_.reserve(count);
   for (int i = 0; i < keyed.Count(); ++i) {
     Listing.Put(i, keyed[i].Entry);
-    listingPaths_.push_back(std::move(keyed[i].Path));
+    listingPaths_.push_back(std::move(paths[keyed[i].Path]));
   }
 }
 

@@ -1,0 +1,93 @@
+// Reading the disks' file systems: opening and listing a dense dump against
+// reading the same dump into memory, and crafted dumps that a careless reader
+// would never finish.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "crafted_dumps.h"
+#include "dense_dump.h"
+#include "platform/platform.h"
+#include "test_files.h"
+#include "wcx_session.h"
+
+namespace {
+
+using quarn::testing::DumpBuilder;
+
+const quarn::testing::TempDir &Folder() {
+  static const quarn::testing::TempDir dir;
+  return dir;
+}
+
+// Saves a dump for the benchmarks; also into $QUARN_BENCH_DUMPS when set, to
+// measure the command on the same file.
+std::string Saved(const DumpBuilder &dump, const std::string &name) {
+  const std::string path = Folder().File(name);
+  dump.Save(path);
+  if (const char *keep = std::getenv("QUARN_BENCH_DUMPS"))
+    dump.Save(std::string(keep) + "/" + name);
+  return path;
+}
+
+const std::string &DensePath() {
+  static const std::string path = Saved(quarn::testing::DenseDump(), "dense.bin");
+  return path;
+}
+
+// Reading the dense dump into memory as opening does: one read into a new
+// block.
+void BM_ReadDenseDump(benchmark::State &state) {
+  const std::string &path = DensePath();
+  for (auto _ : state) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD high = 0;
+    const DWORD size = GetFileSize(file, &high);
+    std::unique_ptr<std::uint8_t[]> image(new std::uint8_t[size]);
+    DWORD read = 0;
+    ReadFile(file, image.get(), size, &read, nullptr);
+    CloseHandle(file);
+    benchmark::DoNotOptimize(image.get());
+  }
+}
+BENCHMARK(BM_ReadDenseDump)->Unit(benchmark::kMillisecond);
+
+void OpenAndList(benchmark::State &state, const std::string &path) {
+  std::size_t entries = 0;
+  for (auto _ : state) {
+    quarn::testing::WcxArchive archive(path);
+    entries = archive.List().size();
+    benchmark::DoNotOptimize(entries);
+  }
+  state.counters["entries"] = static_cast<double>(entries);
+}
+
+// Opening and listing it as a host does: read, partition scan, every disk's
+// file system, EEPROM blocks, the sorted listing and every record.
+void BM_OpenAndListDenseDump(benchmark::State &state) { OpenAndList(state, DensePath()); }
+BENCHMARK(BM_OpenAndListDenseDump)->Unit(benchmark::kMillisecond);
+
+void BM_OpenEverySlotLive(benchmark::State &state) {
+  static const std::string path =
+      Saved(quarn::testing::EverySlotLiveDump("EELITE"), "every-slot-live.bin");
+  OpenAndList(state, path);
+}
+BENCHMARK(BM_OpenEverySlotLive)->Unit(benchmark::kMillisecond);
+
+void BM_OpenSharedTail(benchmark::State &state) {
+  static const std::string path = Saved(quarn::testing::SharedTailDump(), "shared-tail.bin");
+  OpenAndList(state, path);
+}
+BENCHMARK(BM_OpenSharedTail)->Unit(benchmark::kMillisecond);
+
+void BM_OpenDeepNesting(benchmark::State &state) {
+  static const std::string path = Saved(quarn::testing::DeepNestingDump(), "deep-nesting.bin");
+  OpenAndList(state, path);
+}
+BENCHMARK(BM_OpenDeepNesting)->Unit(benchmark::kMillisecond);
+
+}  // namespace

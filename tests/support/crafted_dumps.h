@@ -47,7 +47,7 @@ inline DumpBuilder SharedTailDump(std::uint32_t heads = 16000, std::uint32_t tai
     fs.Place({.Id = static_cast<std::uint16_t>(4 + 2 * i),
               .ParentId = root,
               .NextId = firstTail,
-              .Name = "h" + std::to_string(i)},
+              .Name = std::string("h").append(std::to_string(i))},
              {0x48});
   for (std::uint32_t i = 0; i < tail; ++i) {
     const auto id = static_cast<std::uint16_t>(firstTail + 2 * i);

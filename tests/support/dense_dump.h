@@ -35,7 +35,7 @@ inline DumpBuilder DenseDump(const DenseDumpShape &shape = {}) {
   int disk = 0;
   for (; disk < shape.PlainDisks; ++disk) {
     const std::vector<BlockRef> blocks = blocksOf(96);
-    const std::string name = "FFS" + std::to_string(disk);
+    const std::string name = std::string("FFS").append(std::to_string(disk));
     dump.Disk(0x100 + 44 * static_cast<std::uint32_t>(disk), name,
               0x1000 + 0x10 * static_cast<std::uint32_t>(disk),
               0x2000 + 0x400 * static_cast<std::uint32_t>(disk), blocks, false);
@@ -46,11 +46,11 @@ inline DumpBuilder DenseDump(const DenseDumpShape &shape = {}) {
     for (int i = 0; i < shape.FilesPerDisk; ++i) {
       const std::size_t size = 64 + random() % 2000;
       std::vector<std::uint8_t> content(size, static_cast<std::uint8_t>(i));
-      const std::string name = (i % 4 == 0 ? "\x1F"
-                                             "f\xC3\xA9"
-                                           : "file") +
-                               std::to_string(i);
-      fs.File(folders[random() % folders.size()], name, content, 512 + random() % 512);
+      std::string fileName(i % 4 == 0 ? "\x1F"
+                                        "f\xC3\xA9"
+                                      : "file");
+      fileName.append(std::to_string(i));
+      fs.File(folders[random() % folders.size()], fileName, content, 512 + random() % 512);
       if (i % 64 == 0) fs.NextBlock();
     }
   }

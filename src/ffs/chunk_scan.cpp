@@ -47,7 +47,7 @@ void TDiskReader::ChunkScan() {
     // most 16 MiB, so the end cannot wrap; guard it all the same.
     const std::uint64_t end = static_cast<std::uint64_t>(a) + block.Size;
     if (block.Size < 2 * chunk_descriptor::kSize || end > 0x100000000ULL) continue;
-    for (std::uint32_t d = static_cast<std::uint32_t>(end - chunk_descriptor::kSize); d > a;
+    for (auto d = static_cast<std::uint32_t>(end - chunk_descriptor::kSize); d > a;
          d -= chunk_descriptor::kSize) {
       const std::uint8_t *slot = image_.Translate(d);
       if (slot != nullptr && *slot == kUnwrittenSlot) break;

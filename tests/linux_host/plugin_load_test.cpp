@@ -3,13 +3,17 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "dump_builder.h"
+#include "sample_fs.h"
 #include "test_files.h"
 
 namespace quarn::testing {
@@ -48,6 +52,47 @@ int32_t At32(const std::vector<std::uint8_t> &record, std::size_t offset) {
   return value;
 }
 
+// 2005-03-15 12:34:56 UTC: the last-write time every saved dump gets.
+constexpr std::int64_t kDumpTime = 1110890096;
+constexpr std::uint16_t kDumpDosDate = DosDate(2005, 3, 15);
+constexpr std::uint16_t kDumpDosTime = DosTime(12, 34, 56);
+
+// One record as Double Commander reads it.
+struct HostEntry {
+  std::string Path;
+  int32_t PackSize;
+  int32_t UnpSize;
+  int32_t FileTime;
+  int32_t FileAttr;
+};
+
+std::string LinuxPath(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+// The DOS date and time read as UTC; an entry without a valid date gets 0.
+int32_t LinuxTime(std::uint16_t date, std::uint16_t time) {
+  const DosFields f = SplitDos(date, time);
+  if (f.Month == 0 || f.Day == 0) return 0;
+  return static_cast<int32_t>(UnixSeconds(f.Year, f.Month, f.Day, f.Hour, f.Minute, f.Second));
+}
+
+// st_mode: a directory rwxr-xr-x, a file rw-r--r--, read-only without the
+// write bits.
+int32_t LinuxMode(std::uint32_t attr) {
+  int32_t mode = (attr & 0x10) != 0 ? 040755 : 0100644;
+  if ((attr & 0x01) != 0) mode &= ~0222;
+  return mode;
+}
+
+// Sizes the plugin reported to the progress callback, in order.
+std::vector<int> progressSizes;
+int RecordProgress(char *, int size) {
+  progressSizes.push_back(size);
+  return 1;
+}
+
 class PluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -74,8 +119,22 @@ class PluginTest : public ::testing::Test {
   std::string SaveDump(const DumpBuilder &dump) {
     const std::string path = dir_.File("dump.bin");
     dump.Save(path);
-    SetModifiedTime(path, 1110890096);  // 2005-03-15 12:34:56 UTC
+    SetModifiedTime(path, kDumpTime);
     return path;
+  }
+  std::string Name(const std::vector<std::uint8_t> &record) const {
+    return reinterpret_cast<const char *>(record.data() + kFileName);
+  }
+  // Every record of a listing, with PK_SKIP after each as the host does.
+  std::vector<HostEntry> ListAll(void *handle) {
+    std::vector<HostEntry> entries;
+    std::vector<std::uint8_t> record(600);
+    while (read_(handle, record.data()) == 0) {
+      entries.push_back({Name(record), At32(record, kPackSize), At32(record, kUnpSize),
+                         At32(record, kFileTime), At32(record, kFileAttr)});
+      EXPECT_EQ(process_(handle, 0, nullptr, const_cast<char *>("")), 0);
+    }
+    return entries;
   }
   void *Open(std::string &path, int mode) {
     OpenData data{};
@@ -168,6 +227,87 @@ TEST_F(PluginTest, ExtractsWithTheEntrysTime) {
   ASSERT_EQ(bytes.size(), 0x20000u);
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), dump.Data().begin() + 0x100000));
   EXPECT_EQ(ModifiedTime(target), 1110890096);
+}
+
+TEST_F(PluginTest, ListsAFlashFileSystemTreeInLinuxForm) {
+  const SampleFs sample = FlashFsSample(kDumpDosDate, kDumpDosTime, "\xC3\xA9");
+  std::string path = SaveDump(sample.Dump);
+  void *handle = Open(path, 0);
+  ASSERT_NE(handle, nullptr);
+  const std::vector<HostEntry> listed = ListAll(handle);
+  EXPECT_EQ(close_(handle), 0);
+
+  // The core's order (by backslash paths), each path in the host's form.
+  std::vector<std::string> expectedPaths, listedPaths;
+  for (const SampleEntry &e : sample.Listing) expectedPaths.push_back(LinuxPath(e.Path));
+  for (const HostEntry &e : listed) listedPaths.push_back(e.Path);
+  ASSERT_EQ(listedPaths, expectedPaths);
+  // The UTF-8 name stays UTF-8 on Linux.
+  EXPECT_NE(std::find(listedPaths.begin(), listedPaths.end(), "FFS/Docs/caf\xC3\xA9.txt"),
+            listedPaths.end());
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    const SampleEntry &e = sample.Listing[i];
+    SCOPED_TRACE(listed[i].Path);
+    EXPECT_EQ(listed[i].PackSize, static_cast<int32_t>(e.Size()));
+    EXPECT_EQ(listed[i].UnpSize, static_cast<int32_t>(e.Size()));
+    EXPECT_EQ(listed[i].FileTime, LinuxTime(e.Date, e.Time));
+    EXPECT_EQ(listed[i].FileAttr, LinuxMode(e.Attr));
+  }
+}
+
+TEST_F(PluginTest, ExtractsEveryFileOfTheTreeWithItsBytesAndTime) {
+  const SampleFs sample = FlashFsSample(kDumpDosDate, kDumpDosTime, "\xC3\xA9");
+  std::map<std::string, const SampleEntry *> byPath;
+  for (const SampleEntry &e : sample.Listing) byPath[LinuxPath(e.Path)] = &e;
+  std::string path = SaveDump(sample.Dump);
+  const std::filesystem::path out = dir_.Path() / "out";
+
+  // As Double Commander extracts: it makes the folders, skips the directory
+  // entries and names every file's full target path.
+  void *handle = Open(path, 1);
+  ASSERT_NE(handle, nullptr);
+  setProgress_(handle, reinterpret_cast<void *>(&RecordProgress));
+  std::vector<std::uint8_t> record(600);
+  std::size_t files = 0;
+  while (read_(handle, record.data()) == 0) {
+    const std::string name = Name(record);
+    ASSERT_EQ(byPath.count(name), 1u) << name;
+    const std::filesystem::path target = out / name;
+    if (byPath[name]->Directory()) {
+      std::filesystem::create_directories(target);
+      EXPECT_EQ(process_(handle, 0, nullptr, const_cast<char *>("")), 0) << name;
+      continue;
+    }
+    std::filesystem::create_directories(target.parent_path());
+    std::string targetName = target.string();
+    progressSizes.clear();
+    EXPECT_EQ(process_(handle, 2, nullptr, targetName.data()), 0) << name;
+    ++files;
+    // One report before each part of a chained file: none written yet, then
+    // each part's size.
+    if (name == "FFS/chain.dat") {
+      EXPECT_EQ(progressSizes, (std::vector<int>{0, 1000, 700}));
+    }
+  }
+  EXPECT_EQ(close_(handle), 0);
+
+  std::size_t expectedFiles = 0;
+  for (const auto &[name, e] : byPath) {
+    SCOPED_TRACE(name);
+    const std::filesystem::path target = out / name;
+    if (e->Directory()) {
+      EXPECT_TRUE(std::filesystem::is_directory(target));
+      continue;
+    }
+    ++expectedFiles;
+    EXPECT_EQ(ReadBytes(target.string()), e->Content);
+    EXPECT_EQ(ModifiedTime(target.string()), LinuxTime(e->Date, e->Time));
+  }
+  EXPECT_EQ(files, expectedFiles);
+  std::size_t written = 0;
+  for (const auto &item : std::filesystem::recursive_directory_iterator(out))
+    written += item.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(written, expectedFiles);
 }
 
 TEST_F(PluginTest, MissingDumpFailsToOpen) {

@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "dump_builder.h"
+#include "sample_fs.h"
 
 extern char **environ;
 
@@ -310,6 +313,110 @@ TEST_F(CommandTest, EmptyListingOfAFileWithoutPartitions) {
   EXPECT_EQ(outcome.code, 0);
   EXPECT_TRUE(Contains(outcome.err, "size 100 bytes")) << outcome.err;
   EXPECT_TRUE(Contains(outcome.out, "0  0 files, 0 folders\n")) << outcome.out;
+}
+
+// The flash file system dump: folders nested in each disk's root directory.
+class TreeCommandTest : public CommandTest {
+ protected:
+  void SetUp() override {
+    CommandTest::SetUp();
+    Save(sample_.Dump, "tree.bin");
+  }
+
+  // The dump's time, as its raw images and EEPROM blocks carry it.
+  const quarn::testing::SampleFs sample_ = quarn::testing::FlashFsSample(
+      quarn::testing::DosDate(2005, 3, 1), quarn::testing::DosTime(12, 0, 0), "\xC3\xA9");
+};
+
+// Seconds since 1970 of an entry's DOS date and time, read as UTC.
+time_t EntryTime(const quarn::testing::SampleEntry &entry) {
+  const quarn::testing::DosFields f = quarn::testing::SplitDos(entry.Date, entry.Time);
+  tm fields{};
+  fields.tm_year = f.Year - 1900;
+  fields.tm_mon = f.Month - 1;
+  fields.tm_mday = f.Day;
+  fields.tm_hour = f.Hour;
+  fields.tm_min = f.Minute;
+  fields.tm_sec = f.Second;
+  return timegm(&fields);
+}
+
+time_t ModifiedTime(const fs::path &path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 ? status.st_mtime : -1;
+}
+
+std::string LinuxPath(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+TEST_F(TreeCommandTest, ListsTheFoldersAndFilesOfEachDisk) {
+  const Outcome outcome = Run({"list", "tree.bin"});
+  EXPECT_EQ(outcome.code, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "");
+  // The EELITE directory is made for its blocks and has no date of its own.
+  EXPECT_EQ(outcome.out,
+            "   Date      Time    Attr         Size  Name\n"
+            "------------------- ----- ------------  ------------------------\n"
+            "2024-06-15 10:30:12 D....               EEFULL\n"
+            "2005-03-01 12:00:00 .....        65536  EEFULL.BIN\n"
+            "2008-02-29 12:00:00 .....            9  EEFULL/cal.txt\n"
+            "2005-03-01 12:00:00 .....          100  EEFULL/eeprom 1_5012.bid\n"
+            "2005-03-01 12:00:00 .....            9  EEFULL/eeprom 1_5012.bin\n"
+            "1970-01-01 00:00:00 D....               EELITE\n"
+            "2005-03-01 12:00:00 .....        65536  EELITE.BIN\n"
+            "2005-03-01 12:00:00 .....           98  EELITE/eeprom 1_12.bid\n"
+            "2005-03-01 12:00:00 .....            9  EELITE/eeprom 1_12.bin\n"
+            "2005-03-01 12:00:00 .....           98  EELITE/eeprom 1_14.bid\n"
+            "2005-03-01 12:00:00 .....            4  EELITE/eeprom 1_14.bin\n"
+            "2024-06-15 10:30:12 D....               FFS\n"
+            "2005-03-01 12:00:00 .....       131072  FFS.BIN\n"
+            "2001-02-03 04:05:06 D....               FFS/Docs\n"
+            "2002-03-04 05:06:08 D....               FFS/Docs/Notes\n"
+            "2003-04-05 06:07:08 .....           19  FFS/Docs/Notes/deep.txt\n"
+            "2010-01-02 03:04:06 .....           16  FFS/Docs/caf\xC3\xA9.txt\n"
+            "2005-03-01 12:00:00 D....               FFS/LostBlocks\n"
+            "2005-03-01 12:00:00 .....           10  FFS/LostBlocks/block 301.bin\n"
+            "1999-12-31 23:59:58 .....         2033  FFS/chain.dat\n"
+            "2006-11-30 23:58:00 .....            0  FFS/empty.txt\n"
+            "2004-06-07 08:09:10 .R...           13  FFS/readonly.txt\n"
+            "------------------- ----- ------------  ------------------------\n"
+            "2024-06-15 10:30:12             264562  16 files, 6 folders\n");
+}
+
+TEST_F(TreeCommandTest, ExtractsTheTreeIntoNestedFolders) {
+  const Outcome outcome = Run({"extract", "tree.bin", "-o", "out"});
+  EXPECT_EQ(outcome.code, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(outcome.out, "Everything is Ok\n\nFolders: 6\nFiles: 16\nSize: 264562\n");
+
+  std::size_t files = 0;
+  for (const quarn::testing::SampleEntry &entry : sample_.Listing) {
+    const fs::path target = dir_ / "out" / LinuxPath(entry.Path);
+    SCOPED_TRACE(target.string());
+    if (entry.Directory()) {
+      EXPECT_TRUE(fs::is_directory(target));
+      continue;
+    }
+    ++files;
+    EXPECT_EQ(ReadBytes(target), entry.Content);
+    EXPECT_EQ(ModifiedTime(target), EntryTime(entry));
+  }
+  std::size_t written = 0;
+  for (const auto &item : fs::recursive_directory_iterator(dir_ / "out"))
+    written += item.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(written, files);
+}
+
+TEST_F(TreeCommandTest, ExtractsAFolderWithEverythingBelowIt) {
+  const Outcome outcome = Run({"extract", "tree.bin", "-o", "out", "FFS/Docs"});
+  EXPECT_EQ(outcome.code, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "Everything is Ok\n\nFolders: 2\nFiles: 2\nSize: 35\n");
+  EXPECT_EQ(ReadText(dir_ / "out" / "FFS" / "Docs" / "Notes" / "deep.txt"), "three folders down\n");
+  EXPECT_EQ(ReadText(dir_ / "out" / "FFS" / "Docs" / "caf\xC3\xA9.txt"), "a name in UTF-8\n");
+  EXPECT_FALSE(fs::exists(dir_ / "out" / "FFS" / "chain.dat"));
+  EXPECT_FALSE(fs::exists(dir_ / "out" / "FFS.BIN"));
 }
 
 }  // namespace

@@ -159,6 +159,30 @@ TEST(SampleDescriptionTest, TheBuiltInSampleBuildsTheSameEveryTime) {
   EXPECT_EQ(BuildSample(ParseDescription(kDefaultDescription)).Dump.Data(), sample.Dump.Data());
 }
 
+// A file's content depends on the seed, its disk and its path alone, so a
+// description can grow without changing what is there; shuffling the block
+// table moves the disk's blocks in the dump, not its image or its files.
+TEST(SampleDescriptionTest, ContentFollowsThePathNotThePlace) {
+  const std::string files = "file /a.txt size=3000 part=500 spread text\nfile /b.jpg size=700\n";
+  const Sample plain = BuildSample(ParseDescription("disk FFS blocks=8 blocksize=4k\n" + files));
+  const Sample grown =
+      BuildSample(ParseDescription("disk FFS blocks=8 blocksize=4k\nfile /new size=999\n" + files));
+  const Sample shuffled =
+      BuildSample(ParseDescription("disk FFS blocks=8 blocksize=4k shuffle\n" + files));
+  for (const char *path : {"FFS/a.txt", "FFS/b.jpg"}) {
+    ASSERT_NE(Find(plain, path), nullptr);
+    EXPECT_EQ(Find(grown, path)->Bytes, Find(plain, path)->Bytes) << path;
+    EXPECT_EQ(Find(shuffled, path)->Bytes, Find(plain, path)->Bytes) << path;
+  }
+  // The file system fills blocks in table order, so the disk's image is the
+  // same; the dump holds its blocks elsewhere.
+  EXPECT_EQ(Find(shuffled, "FFS.BIN")->Bytes, Find(plain, "FFS.BIN")->Bytes);
+  EXPECT_NE(shuffled.Dump.Data(), plain.Dump.Data());
+  const Sample reseeded =
+      BuildSample(ParseDescription("seed 2\ndisk FFS blocks=8 blocksize=4k\n" + files));
+  EXPECT_NE(Find(reseeded, "FFS/a.txt")->Bytes, Find(plain, "FFS/a.txt")->Bytes);
+}
+
 #if defined(QUARN_MAKE_SAMPLE_PATH) && defined(QUARN_CLI_PATH)
 
 namespace fs = std::filesystem;

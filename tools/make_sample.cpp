@@ -97,8 +97,6 @@ fs::file_time_type FileTime(std::uint16_t date, std::uint16_t time) {
 
 void WriteTree(const quarn::sample::Sample &sample, const fs::path &dir) {
   std::error_code error;
-  if (fs::exists(dir) && !fs::is_empty(dir))
-    throw std::runtime_error(dir.string() + " is not empty");
   fs::create_directories(dir);
   for (const quarn::sample::TreeEntry &entry : sample.Tree) {
     const fs::path path = dir / PathOf(entry.Path);
@@ -174,6 +172,9 @@ int main(int argc, char **argv) {
   }
 
   try {
+    std::error_code error;
+    if (!treeDir.empty() && fs::exists(PathOf(treeDir)) && !fs::is_empty(PathOf(treeDir), error))
+      throw std::runtime_error(treeDir + " is not empty");
     sample.Dump.Save(output);
     if (!treeDir.empty()) WriteTree(sample, PathOf(treeDir));
   } catch (const std::exception &e) {

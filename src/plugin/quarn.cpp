@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "flash/partition_table.h"
+#include "platform/large_buffer.h"
 #include "platform/platform.h"
 #include "plugin/host_record.h"
 #include "util/civil_date.h"
@@ -100,6 +101,7 @@ void TQuarn::Open(tOpenArchiveData *data) {
     data->OpenResult = E_NO_MEMORY;
     return;
   }
+  AdviseLargeBuffer(Image.get(), ImageSize);
 
   // The dump's own last-write time, as the file system gives it: not
   // shifted to local time.

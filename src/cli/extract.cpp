@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <unordered_set>
 
 #include "cli/archive.h"
 #include "cli/commands.h"
@@ -51,8 +52,10 @@ class Extraction {
         rootNarrow_(WithSeparator(NarrowFromPath(root))),
         progress_(totalBytes, StderrIsTerminal()) {}
 
-  // Returns the exit code.
-  int Run(HostArchive &archive, Selection &selection);
+  // Returns the exit code. `first`, when given, is the entry a Next before
+  // the run returned, with that call's result in `firstResult`.
+  int Run(HostArchive &archive, Selection &selection, const Entry *first = nullptr,
+          int firstResult = E_SUCCESS);
 
  private:
   // Handles one selected entry; false when the run must stop (Ctrl+C).
@@ -69,6 +72,7 @@ class Extraction {
   ProgressBar progress_;
   std::size_t files_ = 0, folders_ = 0, failures_ = 0;
   std::uint64_t bytes_ = 0;
+  std::unordered_set<fs::path::string_type> readyFolders_;  // checked and made
 };
 
 void Extraction::Report(const std::string &message) {
@@ -86,12 +90,16 @@ std::string Extraction::PrepareFileTarget(const fs::path &target) {
   const fs::path folder = target.parent_path();
   // A symbolic link already in the output tree must not carry the file out
   // of it: resolve what exists of the folder path before creating anything.
-  const fs::path resolved = fs::weakly_canonical(folder, error);
-  if (error || !IsInside(root_, resolved)) {
-    return "refused: its folder leads outside the output folder (symbolic link?)";
+  // A folder this run has checked and made needs no second look.
+  if (readyFolders_.count(folder.native()) == 0) {
+    const fs::path resolved = fs::weakly_canonical(folder, error);
+    if (error || !IsInside(root_, resolved)) {
+      return "refused: its folder leads outside the output folder (symbolic link?)";
+    }
+    fs::create_directories(folder, error);
+    if (error) return "cannot create folder " + NarrowFromPath(folder) + ": " + error.message();
+    readyFolders_.insert(folder.native());
   }
-  fs::create_directories(folder, error);
-  if (error) return "cannot create folder " + NarrowFromPath(folder) + ": " + error.message();
 
   const fs::file_status status = fs::symlink_status(target, error);
   if (status.type() == fs::file_type::not_found) return {};
@@ -146,12 +154,14 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   return true;
 }
 
-int Extraction::Run(HostArchive &archive, Selection &selection) {
+int Extraction::Run(HostArchive &archive, Selection &selection, const Entry *first,
+                    int firstResult) {
   SetProgressSink(&progress_);
   Entry entry;
-  int next;
+  int next = first != nullptr ? firstResult : archive.Next(entry);
+  if (first != nullptr) entry = *first;
   bool interrupted = false;
-  while ((next = archive.Next(entry)) == E_SUCCESS) {
+  for (; next == E_SUCCESS; next = archive.Next(entry)) {
     if (InterruptRequested()) {
       Report("interrupted");
       interrupted = true;
@@ -189,23 +199,36 @@ int Extraction::Run(HostArchive &archive, Selection &selection) {
 int RunExtract(const ExtractOptions &options) {
   // First a listing pass, as a file manager lists before it extracts: it
   // gives the progress display its total and finds patterns that match
-  // nothing before anything is written.
+  // nothing before anything is written. With neither a display nor patterns
+  // it would find nothing to act on, and the dump is read only once.
   Selection selection(options.patterns, NativePathStyle());
   Plan plan;
-  {
-    int exitCode = kExitOk;
-    std::unique_ptr<HostArchive> archive =
+  const bool planned = !options.patterns.empty() || StderrIsTerminal();
+  std::unique_ptr<HostArchive> archive;
+  Entry first;
+  int firstResult = E_SUCCESS;
+  int exitCode = kExitOk;
+  if (planned) {
+    std::unique_ptr<HostArchive> listing =
         HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
-    if (!archive) return exitCode;
+    if (!listing) return exitCode;
     WarnIfNotDump(options.dump);
     Entry entry;
-    while (archive->Next(entry) == E_SUCCESS) {
+    while (listing->Next(entry) == E_SUCCESS) {
       if (selection.Selects(entry.path)) {
         ++plan.entries;
         if (!entry.directory) plan.bytes += entry.size;
       }
-      if (archive->Skip() != E_SUCCESS) break;
+      if (listing->Skip() != E_SUCCESS) break;
     }
+  } else {
+    // Opened for extraction right away; its first entry tells whether there
+    // is anything to extract before the output folder is made.
+    archive = HostArchive::OpenReporting(options.dump, PK_OM_EXTRACT, exitCode);
+    if (!archive) return exitCode;
+    WarnIfNotDump(options.dump);
+    firstResult = archive->Next(first);
+    plan.entries = firstResult == E_END_ARCHIVE ? 0 : 1;
   }
   const std::vector<std::string> unmatched = selection.Unmatched();
   for (const std::string &pattern : unmatched) {
@@ -225,13 +248,13 @@ int RunExtract(const ExtractOptions &options) {
     return kExitSomeFailed;
   }
 
-  int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive =
-      HostArchive::OpenReporting(options.dump, PK_OM_EXTRACT, exitCode);
-  if (!archive) return exitCode;
+  if (planned) {
+    archive = HostArchive::OpenReporting(options.dump, PK_OM_EXTRACT, exitCode);
+    if (!archive) return exitCode;
+  }
   CatchInterrupt();
   Extraction extraction(options, root, plan.bytes);
-  const int code = extraction.Run(*archive, selection);
+  const int code = extraction.Run(*archive, selection, planned ? nullptr : &first, firstResult);
   // Closing lets the plugin stamp the folders that this extraction created.
   archive.reset();
   return code == kExitOk && !unmatched.empty() ? kExitSomeFailed : code;

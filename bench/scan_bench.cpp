@@ -10,6 +10,7 @@
 #include "dump_builder.h"
 #include "flash/flash_image.h"
 #include "flash/partition_table.h"
+#include "platform/large_buffer.h"
 #include "platform/platform.h"
 #include "test_files.h"
 #include "wcx_session.h"
@@ -51,6 +52,7 @@ void BM_ReadDumpIntoMemory(benchmark::State &state) {
     DWORD high = 0;
     const DWORD size = GetFileSize(file, &high);
     std::unique_ptr<std::uint8_t[]> image(new std::uint8_t[size]);
+    quarn::AdviseLargeBuffer(image.get(), size);
     DWORD read = 0;
     ReadFile(file, image.get(), size, &read, nullptr);
     CloseHandle(file);

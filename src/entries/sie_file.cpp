@@ -13,6 +13,15 @@ std::string ShortName(std::string text) {
 }
 
 std::string EscapeDotPieces(const std::string &name) {
+  // Nearly every name holds no piece of dots alone.
+  bool dotPiece = false;
+  for (std::size_t i = 0; i < name.size() && !dotPiece; ++i) {
+    if (name[i] != '.' || (i > 0 && name[i - 1] != '\\' && name[i - 1] != '/')) continue;
+    std::size_t end = i;
+    while (end < name.size() && name[end] == '.') ++end;
+    dotPiece = end - i <= 2 && (end == name.size() || name[end] == '\\' || name[end] == '/');
+  }
+  if (!dotPiece) return ShortName(name);
   std::string safe;
   safe.reserve(name.size());
   std::size_t start = 0;

@@ -30,6 +30,23 @@ int FindFirst(const List &list, std::uint32_t value, Key key) {
   return key(list[hi]) == value ? hi : -1;
 }
 
+// Sorts parts by a 16-bit key, keeping the order of equal keys: a counting
+// sort, linear in the parts.
+template <typename Key>
+void SortPartsBy(TList<const TPartRec *> &parts, Key key,
+                 std::vector<std::uint32_t> *runStarts = nullptr) {
+  const int n = parts.Count();
+  std::vector<std::uint32_t> start(0x10001, 0);
+  for (const TPartRec *p : parts) ++start[key(*p) + 1u];
+  for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+  std::vector<const TPartRec *> sorted(static_cast<std::size_t>(n));
+  if (runStarts != nullptr) *runStarts = start;
+  for (const TPartRec *p : parts) sorted[start[key(*p)]++] = p;
+  for (int i = 0; i < n; ++i) parts.Put(i, sorted[static_cast<std::size_t>(i)]);
+}
+
+constexpr int kPrefetchAhead = 8;
+
 }  // namespace
 
 TDiskReader::TDiskReader(TSieDisk &disk, TEntryBudget &budget)
@@ -89,6 +106,12 @@ void TDiskReader::PairParts() {
   const int n = ChunkList.Count();
   PartList.SetCapacity(n / 2 + 1);
   for (int k = 0; k + 1 < n; ++k) {
+    // Headers lie all over the dump, in no order the ids follow: ask for a
+    // later one while this one is read.
+    if (k + kPrefetchAhead < n) {
+      if (const std::uint8_t *ahead = image_.Translate(ChunkList[k + kPrefetchAhead].DataAddr))
+        __builtin_prefetch(ahead);
+    }
     const TChunk &q = ChunkList[k];
     const TChunk &r = ChunkList[k + 1];
     if ((q.Id & 1) != 0 || q.Size < part_header::kSize || r.Id != q.Id + 1) continue;
@@ -117,6 +140,9 @@ void TDiskReader::PairParts() {
     part.DataChunk = &r;
     part.NextId = LoadU16(header + part_header::NextId);
     part.PrevId = LoadU16(header + part_header::PrevId);
+    part.Attr = LoadU16(header + part_header::Attr);
+    part.Date = LoadU16(header + part_header::Date);
+    part.Time = LoadU16(header + part_header::Time);
     part.Name = name;
     part.NameLength = static_cast<std::uint16_t>(length);
     part.NameCut = length == kMaxNameBytes && (available == kMaxNameBytes || name[length] != 0);
@@ -130,9 +156,7 @@ void TDiskReader::JoinLinks() {
   const int n = PartList.Count();
   PartsByParent.SetCapacity(n);
   for (const TPartRec &part : PartList) PartsByParent.Add(&part);
-  PartsByParent.Sort([](const TPartRec *a, const TPartRec *b) {
-    return static_cast<int>(a->NextId) - static_cast<int>(b->NextId);
-  });
+  SortPartsBy(PartsByParent, [](const TPartRec &p) { return p.NextId; });
 
   // One sort-merge join of the parts by Id against the parts by NextId. On
   // equal keys the NextId side advances, so every part naming an existing
@@ -150,9 +174,8 @@ void TDiskReader::JoinLinks() {
   // Children of one directory in part id order: the copy is taken afresh from
   // PartList, and the sort keeps that order among equal parents.
   for (int i = 0; i < n; ++i) PartsByParent.Put(i, &PartList[i]);
-  PartsByParent.Sort([](const TPartRec *a, const TPartRec *b) {
-    return static_cast<int>(a->ParentId) - static_cast<int>(b->ParentId);
-  });
+  SortPartsBy(
+      PartsByParent, [](const TPartRec &p) { return p.ParentId; }, &childStart_);
 }
 
 int TDiskReader::FindChunk(std::uint32_t id) const {

@@ -78,8 +78,12 @@ struct TPartRec {
   const TPartRec *Next = nullptr;  // the part NextId names, or none
   std::uint16_t PrevId = 0;
   const std::uint8_t *Name = nullptr;  // the name bytes in the image
-  std::uint16_t NameLength = 0;        // bytes before the NUL, at most kMaxNameBytes
-  bool NameCut = false;                // the name goes on past kMaxNameBytes
+  // The header's other fields, read once while its bytes are at hand.
+  std::uint16_t Attr = 0;
+  std::uint16_t Date = 0;
+  std::uint16_t Time = 0;
+  std::uint16_t NameLength = 0;  // bytes before the NUL, at most kMaxNameBytes
+  bool NameCut = false;          // the name goes on past kMaxNameBytes
 };
 
 // How a disk's leftover chunks are listed.
@@ -149,6 +153,8 @@ class TDiskReader {
   TSieDisk &disk_;
   TEntryBudget &budget_;
   TFlashImage image_;
+  // Where each parent id's run begins in PartsByParent, and where it ends.
+  std::vector<std::uint32_t> childStart_;
   // Serial of the entry whose chain last visited a part, by PartList index.
   std::vector<std::uint32_t> chainMark_;
   std::uint32_t chainSerial_ = 0;

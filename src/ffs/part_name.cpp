@@ -7,8 +7,6 @@
 // surrogate values pass), each giving one 16-bit character. The characters
 // are then written in the host's narrow code page: the thread's ANSI code
 // page on Windows, UTF-8 on Linux.
-#include <vector>
-
 #include "ffs/flash_fs.h"
 #include "platform/platform.h"
 
@@ -43,13 +41,14 @@ std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool c
   if (length == 0 || bytes[0] != kUtf8Mark)
     return std::string(reinterpret_cast<const char *>(bytes), length);
 
-  std::vector<WCHAR> wide;
-  wide.reserve(length);
+  // At most 254 characters follow the mark: no allocation needed.
+  WCHAR wide[kMaxNameBytes];
+  std::size_t count = 0;
   std::size_t i = 1;
   while (i < length) {
     const std::uint8_t lead = bytes[i];
     if (lead < 0x80) {
-      wide.push_back(lead);
+      wide[count++] = lead;
       ++i;
       continue;
     }
@@ -66,23 +65,21 @@ std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool c
       if (b < 0x80 || b > 0xBF) return std::string();
       value = (value << 6) | (b & 0x3F);
     }
-    wide.push_back(static_cast<WCHAR>(value & 0xFFFF));
+    wide[count++] = static_cast<WCHAR>(value & 0xFFFF);
     i += 1 + follow;
   }
-  if (wide.empty()) return std::string();
-  if (wide.size() > kMaxNameBytes) wide.resize(kMaxNameBytes);
+  if (count == 0) return std::string();
 
   // No character needs more than three bytes in UTF-8 or two in a
   // double-byte code page; a surrogate pair is two characters.
-  std::string narrow(wide.size() * 3, '\0');
-  const int written =
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
-                          static_cast<int>(narrow.size()), nullptr, nullptr);
-  narrow.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  char buffer[kMaxNameBytes * 3];
+  const int written = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(count), buffer,
+                                          static_cast<int>(sizeof buffer), nullptr, nullptr);
   // A character 0 (an overlong form can give one) would end the name where a
   // host reads it; end it there for every reader.
-  const std::size_t nul = narrow.find('\0');
-  if (nul != std::string::npos) narrow.resize(nul);
+  std::size_t used = 0;
+  while (static_cast<int>(used) < written && buffer[used] != '\0') ++used;
+  std::string narrow(buffer, used);
   CutNarrow(narrow);
   return narrow;
 }

@@ -32,9 +32,9 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
   entry->DataAddr = part->DataChunk->DataAddr;
   entry->Id = part->Id;
   entry->ParentId = part->ParentId;
-  entry->Attr = LoadU16(part->Header + part_header::Attr);
-  entry->Date = LoadU16(part->Header + part_header::Date);
-  entry->Time = LoadU16(part->Header + part_header::Time);
+  entry->Attr = part->Attr;
+  entry->Date = part->Date;
+  entry->Time = part->Time;
   entry->Name = EscapeDotPieces(DecodePartName(part->Name, part->NameLength, part->NameCut));
 
   // The content: every part of the chain, in Next order. Nothing keeps the
@@ -83,8 +83,18 @@ void TDiskReader::WalkTree() {
   // parent id names, so the walk ends after one step per part.
   for (int i = 0; i < entries.Count(); ++i) {
     TSieFile *parent = entries[i];
-    const int parts = PartsByParent.Count();
-    for (int k = FindFirstChild(parent->Id); k >= 0 && k < parts; ++k) {
+    // The run of parts whose parent id is the entry's: where FindFirstChild
+    // finds it, read off the table the sort by parent left when there is one.
+    int k = 0;
+    int end = PartsByParent.Count();
+    if (childStart_.size() == 0x10001) {
+      k = static_cast<int>(childStart_[parent->Id]);
+      end = static_cast<int>(childStart_[parent->Id + 1u]);
+    } else {
+      k = FindFirstChild(parent->Id);
+      if (k < 0) k = end;
+    }
+    for (; k < end; ++k) {
       const TPartRec *child = PartsByParent[k];
       if (child->ParentId != parent->Id) break;
       if (child->PrevId != kNoPart) continue;

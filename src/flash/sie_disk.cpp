@@ -23,10 +23,7 @@ TBlockRef TSieDisk::Block(std::uint32_t index) const {
   return {LoadU32(entry), LoadU32(entry + 4)};
 }
 
-TSieFile *TSieDisk::NewEntry() {
-  entries_.push_back(std::make_unique<TSieFile>());
-  return entries_.back().get();
-}
+TSieFile *TSieDisk::NewEntry() { return &entries_.emplace_back(); }
 
 void TSieDisk::ReleaseEntries() {
   Root = nullptr;

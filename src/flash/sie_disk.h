@@ -5,6 +5,7 @@
 #define QUARN_FLASH_SIE_DISK_H
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,7 +50,9 @@ class TSieDisk {
   std::unique_ptr<TList<TSieFile *>> Entries;  // every entry of the disk, or none
 
  private:
-  std::vector<std::unique_ptr<TSieFile>> entries_;  // owns what NewEntry made
+  // Owns what NewEntry made, in blocks: entries keep their addresses, and a
+  // disk's thousands of entries cost a few allocations.
+  std::deque<TSieFile> entries_;
 };
 
 }  // namespace quarn

@@ -51,12 +51,9 @@ std::int32_t HostFileAttr(std::uint32_t attr) {
 #endif
 
 void FillHeader(tHeaderData &header, const char (&arcName)[260], const TSieFile &entry,
-                const std::string &path) {
+                std::string_view path) {
   std::memcpy(header.ArcName, arcName, sizeof header.ArcName);
-  const std::string name = HostPath(path);
-  const std::size_t length = std::min(name.size(), sizeof header.FileName - 1);
-  std::memcpy(header.FileName, name.data(), length);
-  header.FileName[length] = '\0';
+  HostPathInto(header.FileName, sizeof header.FileName, path);
   header.Flags = 0;
   header.PackSize = static_cast<int>(entry.Size);
   header.UnpSize = static_cast<int>(entry.Size);

@@ -5,7 +5,7 @@
 #define QUARN_PLUGIN_HOST_RECORD_H
 
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 #include "entries/sie_file.h"
 #include "wcxhead.h"
@@ -14,7 +14,7 @@ namespace quarn {
 
 // `path` is the entry's FullPath.
 void FillHeader(tHeaderData &header, const char (&arcName)[260], const TSieFile &entry,
-                const std::string &path);
+                std::string_view path);
 
 // Listing-side values, exposed for the tests.
 std::int32_t HostFileTime(std::uint16_t dosDate, std::uint16_t dosTime);

@@ -189,13 +189,22 @@ void TQuarn::AddRawImageEntry(const TSieDisk &disk) {
 void TQuarn::SortEntries() {
   // Each path once, from the parent's path: no entry's chain of ancestors is
   // walked more than once, however deep the tree. Parents that are not
-  // listed (the nameless root) get a path of their own too.
+  // listed (the nameless root) get a path of their own too. The paths lie
+  // one after another in one block of text, which the sort reads far faster
+  // than strings all over memory.
   const auto count = static_cast<std::size_t>(Listing.Count());
-  std::vector<std::string> paths;
-  paths.reserve(count + 16);
+  std::string text;
+  text.reserve(count * 32);
+  struct Span {
+    std::uint32_t At;
+    std::uint32_t Length;
+  };
+  std::vector<Span> spans;
+  spans.reserve(count + 16);
   std::unordered_map<const TSieFile *, std::uint32_t> index;
   index.reserve(count + 16);
   std::vector<const TSieFile *> chain;
+  std::string parentPath;
   auto pathOf = [&](const TSieFile *entry) -> std::uint32_t {
     chain.clear();
     const TSieFile *e = entry;
@@ -208,11 +217,16 @@ void TQuarn::SortEntries() {
     for (std::size_t i = chain.size(); i-- > 0;) {
       const TSieFile *node = chain[i];
       if (node->Parent != nullptr)
-        paths.push_back(TSieFile::JoinPath(paths[at], node->Name));
+        parentPath.assign(text, spans[at].At, spans[at].Length);
+      else if (node->Disk != nullptr)
+        parentPath = ShortName(node->Disk->DiskName());
       else
-        paths.push_back(TSieFile::JoinPath(
-            node->Disk != nullptr ? ShortName(node->Disk->DiskName()) : std::string(), node->Name));
-      at = static_cast<std::uint32_t>(paths.size() - 1);
+        parentPath.clear();
+      const std::string path = TSieFile::JoinPath(parentPath, node->Name);
+      spans.push_back(
+          {static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(path.size())});
+      text += path;
+      at = static_cast<std::uint32_t>(spans.size() - 1);
       index.emplace(node, at);
     }
     return at;
@@ -225,16 +239,32 @@ void TQuarn::SortEntries() {
   TList<Keyed> keyed;
   keyed.SetCapacity(Listing.Count());
   for (TSieFile *entry : Listing) keyed.Add({pathOf(entry), entry});
-  // Ordinal: unsigned bytes, a shorter key before its extensions.
-  keyed.Sort(
-      [&paths](const Keyed &a, const Keyed &b) { return paths[a.Path].compare(paths[b.Path]); });
+  // Ordinal: unsigned bytes, a shorter key before its extensions. Equal
+  // paths keep their listing order.
+  const std::string_view all(text);
+  keyed.Sort([&](const Keyed &a, const Keyed &b) {
+    const Span &x = spans[a.Path];
+    const Span &y = spans[b.Path];
+    return all.substr(x.At, x.Length).compare(all.substr(y.At, y.Length));
+  });
 
-  listingPaths_.clear();
-  listingPaths_.reserve(count);
+  listingPathText_.clear();
+  listingPathText_.reserve(text.size());
+  listingPathAt_.assign(1, 0);
+  listingPathAt_.reserve(count + 1);
   for (int i = 0; i < keyed.Count(); ++i) {
     Listing.Put(i, keyed[i].Entry);
-    listingPaths_.push_back(std::move(paths[keyed[i].Path]));
+    const Span &span = spans[keyed[i].Path];
+    listingPathText_.append(all.substr(span.At, span.Length));
+    listingPathAt_.push_back(static_cast<std::uint32_t>(listingPathText_.size()));
   }
+}
+
+std::string_view TQuarn::ListingPath(int index) const {
+  const auto i = static_cast<std::size_t>(index);
+  if (index < 0 || i + 1 >= listingPathAt_.size()) return {};
+  return std::string_view(listingPathText_)
+      .substr(listingPathAt_[i], listingPathAt_[i + 1] - listingPathAt_[i]);
 }
 
 int TQuarn::ReadHeader(tHeaderData *header) {
@@ -242,8 +272,10 @@ int TQuarn::ReadHeader(tHeaderData *header) {
   if (Cursor < Listing.Count()) ++Cursor;
   if (Cursor < 0) Cursor = 0;
   if (Cursor >= Listing.Count()) return E_END_ARCHIVE;
-  const auto index = static_cast<std::size_t>(Cursor);
-  FillHeader(*header, ArcName, *Listing[Cursor], listingPaths_[index]);
+  // Hosts walk the listing in order: fetch a coming entry while this one is
+  // described, as the entries lie all over memory in path order.
+  if (Cursor + kReadAhead < Listing.Count()) __builtin_prefetch(Listing[Cursor + kReadAhead]);
+  FillHeader(*header, ArcName, *Listing[Cursor], ListingPath(Cursor));
   return 0;
 }
 

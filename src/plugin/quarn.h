@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "entries/sie_file.h"
@@ -79,12 +80,17 @@ class TQuarn {
   void BuildListing();
   void AddRawImageEntry(const TSieDisk &disk);
   void SortEntries();
+  std::string_view ListingPath(int index) const;
   int Extract(TSieFile &entry, char *destName);
   void FixUpDirectories();
 
   bool listingBuilt_ = false;
+  static constexpr int kReadAhead = 4;
   std::vector<std::unique_ptr<TSieFile>> rawImageEntries_;  // the ".BIN" entries
-  std::vector<std::string> listingPaths_;                   // FullPath of each Listing entry
+  // FullPath of each Listing entry: listingPathText_ from listingPathAt_[i]
+  // to listingPathAt_[i + 1].
+  std::string listingPathText_;
+  std::vector<std::uint32_t> listingPathAt_;
 };
 
 // Local date-time in days since 1899-12-30, to the millisecond.

@@ -73,33 +73,49 @@ void TSieFile::AddExtent(TExtent extent) {
   Extents.Add(std::move(extent));
 }
 
-std::string TSieFile::JoinPath(const std::string &parentPath, const std::string &name) {
-  // The common case: a parent path as JoinPath makes it (no run of
-  // backslashes, none at its end) and a name without backslashes, within
+void TSieFile::AppendJoinedPath(std::string &out, std::string_view parentPath,
+                                std::string_view name, bool parentJoined) {
+  // The common case: a parent path as a join makes it (no run of
+  // backslashes, none at either end) and a name without backslashes, within
   // the length.
-  if (!parentPath.empty() && parentPath.back() != '\\' &&
+  if (!parentPath.empty() && parentPath.back() != '\\' && parentPath.front() != '\\' &&
       parentPath.size() + 1 + name.size() <= kMaxShortName &&
-      name.find('\\') == std::string::npos && parentPath.find("\\\\") == std::string::npos &&
-      parentPath.front() != '\\') {
-    std::string path;
-    path.reserve(parentPath.size() + 1 + name.size());
-    path += parentPath;
-    path += '\\';
-    path += name;
-    return path;
+      name.find('\\') == std::string_view::npos &&
+      (parentJoined || parentPath.find("\\\\") == std::string_view::npos)) {
+    out += parentPath;
+    out += '\\';
+    out += name;
+    return;
   }
-  std::string joined;
-  joined.reserve(parentPath.size() + 1 + name.size());
-  joined += parentPath;
-  joined += '\\';
-  joined += name;
-  if (joined.size() > kMaxShortName) joined.resize(kMaxShortName);
-  // Collapse every run of backslashes to one.
+  // Cut the joined text, then collapse every run of backslashes to one,
+  // then drop one leading backslash.
+  std::size_t left = kMaxShortName;
+  const std::size_t start = out.size();
+  auto put = [&](char c) {
+    if (c == '\\' && out.size() > start && out.back() == '\\') return;
+    out += c;
+  };
+  for (const char c : parentPath) {
+    if (left == 0) break;
+    --left;
+    put(c);
+  }
+  if (left > 0) {
+    --left;
+    put('\\');
+  }
+  for (const char c : name) {
+    if (left == 0) break;
+    --left;
+    put(c);
+  }
+  if (out.size() > start && out[start] == '\\') out.erase(start, 1);
+}
+
+std::string TSieFile::JoinPath(const std::string &parentPath, const std::string &name) {
   std::string path;
-  path.reserve(joined.size());
-  for (const char c : joined)
-    if (c != '\\' || path.empty() || path.back() != '\\') path += c;
-  if (!path.empty() && path.front() == '\\') path.erase(0, 1);
+  path.reserve(parentPath.size() + 1 + name.size());
+  AppendJoinedPath(path, parentPath, name);
   return path;
 }
 

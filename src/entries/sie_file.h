@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "util/tlist.h"
 
@@ -59,6 +60,12 @@ class TSieFile {
   // One step of FullPath: the path of a child named `name` of an entry whose
   // path is `parentPath`.
   static std::string JoinPath(const std::string &parentPath, const std::string &name);
+  // The same, appended to `out`. `parentPath` may lie in `out` when `out`
+  // has room for 255 more bytes, so that appending does not move it.
+  // `parentJoined` tells that `parentPath` came from a join, so it holds no
+  // run of backslashes.
+  static void AppendJoinedPath(std::string &out, std::string_view parentPath, std::string_view name,
+                               bool parentJoined = false);
 
   TSieFile *Parent = nullptr;
   TSieDisk *Disk = nullptr;

@@ -30,19 +30,23 @@ int FindFirst(const List &list, std::uint32_t value, Key key) {
   return key(list[hi]) == value ? hi : -1;
 }
 
-// Sorts parts by a 16-bit key, keeping the order of equal keys: a counting
-// sort, linear in the parts.
-template <typename Key>
-void SortPartsBy(TList<const TPartRec *> &parts, Key key,
-                 std::vector<std::uint32_t> *runStarts = nullptr) {
-  const int n = parts.Count();
-  std::vector<std::uint32_t> start(0x10001, 0);
-  for (const TPartRec *p : parts) ++start[key(*p) + 1u];
-  for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-  std::vector<const TPartRec *> sorted(static_cast<std::size_t>(n));
-  if (runStarts != nullptr) *runStarts = start;
-  for (const TPartRec *p : parts) sorted[start[key(*p)]++] = p;
-  for (int i = 0; i < n; ++i) parts.Put(i, sorted[static_cast<std::size_t>(i)]);
+// Sorts a list by a 16-bit key, keeping the order of equal keys: two
+// counting passes of eight bits each, linear in the items and with tables
+// small enough to stay in the cache.
+template <typename T, typename Key>
+void SortBy16(TList<T> &list, Key key) {
+  const int n = list.Count();
+  if (n < 2) return;
+  std::vector<T> from(list.begin(), list.end());
+  std::vector<T> to(from.size());
+  for (const unsigned shift : {0u, 8u}) {
+    std::array<std::uint32_t, 257> start{};
+    for (const T &item : from) ++start[((key(item) >> shift) & 0xFFu) + 1];
+    for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+    for (const T &item : from) to[start[(key(item) >> shift) & 0xFFu]++] = item;
+    from.swap(to);
+  }
+  for (int i = 0; i < n; ++i) list.Put(i, from[static_cast<std::size_t>(i)]);
 }
 
 constexpr int kPrefetchAhead = 8;
@@ -89,17 +93,10 @@ std::optional<TChunk> TDiskReader::ReadChunk(std::uint32_t blockAddr,
 }
 
 void TDiskReader::SortChunks() {
-  // Ids are 16-bit: a counting sort, linear and stable, so chunks with equal
+  // Ids are 16-bit: a radix sort, linear and stable, so chunks with equal
   // ids keep the order the scan found them in and a dump always reads the
   // same way.
-  const int n = ChunkList.Count();
-  if (n < 2) return;
-  std::vector<std::uint32_t> start(0x10001, 0);
-  for (const TChunk &c : ChunkList) ++start[c.Id + 1];
-  for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-  std::vector<TChunk> sorted(static_cast<std::size_t>(n));
-  for (const TChunk &c : ChunkList) sorted[start[c.Id]++] = c;
-  for (int i = 0; i < n; ++i) ChunkList.Put(i, sorted[static_cast<std::size_t>(i)]);
+  SortBy16(ChunkList, [](const TChunk &c) { return c.Id; });
 }
 
 void TDiskReader::PairParts() {
@@ -156,7 +153,7 @@ void TDiskReader::JoinLinks() {
   const int n = PartList.Count();
   PartsByParent.SetCapacity(n);
   for (const TPartRec &part : PartList) PartsByParent.Add(&part);
-  SortPartsBy(PartsByParent, [](const TPartRec &p) { return p.NextId; });
+  SortBy16(PartsByParent, [](const TPartRec *p) { return std::uint32_t{p->NextId}; });
 
   // One sort-merge join of the parts by Id against the parts by NextId. On
   // equal keys the NextId side advances, so every part naming an existing
@@ -174,8 +171,11 @@ void TDiskReader::JoinLinks() {
   // Children of one directory in part id order: the copy is taken afresh from
   // PartList, and the sort keeps that order among equal parents.
   for (int i = 0; i < n; ++i) PartsByParent.Put(i, &PartList[i]);
-  SortPartsBy(
-      PartsByParent, [](const TPartRec &p) { return p.ParentId; }, &childStart_);
+  SortBy16(PartsByParent, [](const TPartRec *p) { return std::uint32_t{p->ParentId}; });
+  // The tree walk finds each directory's run of children here in one step.
+  childStart_.assign(0x10001, 0);
+  for (const TPartRec *p : PartsByParent) ++childStart_[p->ParentId + 1u];
+  for (std::size_t i = 1; i < childStart_.size(); ++i) childStart_[i] += childStart_[i - 1];
 }
 
 int TDiskReader::FindChunk(std::uint32_t id) const {

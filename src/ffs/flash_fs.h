@@ -153,7 +153,8 @@ class TDiskReader {
   TSieDisk &disk_;
   TEntryBudget &budget_;
   TFlashImage image_;
-  // Where each parent id's run begins in PartsByParent, and where it ends.
+  // Where each parent id's run begins in PartsByParent (FindFirstChild's
+  // answer, or the run's end), by parent id; 65,537 items once filled.
   std::vector<std::uint32_t> childStart_;
   // Serial of the entry whose chain last visited a part, by PartList index.
   std::vector<std::uint32_t> chainMark_;

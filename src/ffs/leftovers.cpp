@@ -3,7 +3,8 @@
 // description; on every other disk they are lost blocks, listed as they lie
 // for whoever recovers data from a damaged phone.
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
+#include <string_view>
 
 #include "ffs/flash_fs.h"
 #include "flash/sie_disk.h"
@@ -20,10 +21,15 @@ constexpr int kFullBlockBase = 5000;
 constexpr std::uint32_t kRootAttr = 0x18;
 constexpr std::uint32_t kDirAttr = 0x10;
 
-std::string Format(const char *format, int number) {
-  char text[64];
-  const int length = std::snprintf(text, sizeof text, format, number);
-  return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+// `prefix`, the number in decimal, then `suffix`: the names "eeprom 1_%d.bin"
+// and "block %d.bin" without a trip through a format string per entry.
+std::string Numbered(std::string_view prefix, int number, std::string_view suffix) {
+  char digits[16];
+  const auto result = std::to_chars(digits, digits + sizeof digits, number);
+  std::string text;
+  text.reserve(prefix.size() + static_cast<std::size_t>(result.ptr - digits) + suffix.size());
+  text.append(prefix).append(digits, result.ptr).append(suffix);
+  return text;
 }
 
 }  // namespace
@@ -36,15 +42,24 @@ DiskKind ClassifyDisk(const std::string &diskName) {
 }
 
 std::string EepromBlockText(int blockNumber, int versionByte) {
-  char text[256];
-  const int length = std::snprintf(text, sizeof text,
-                                   "EEPROM block additional file.\r\nPhone HWid:\r\n %d \r\n"
-                                   "EEPROM BlockId:\r\n %d \r\nEEPROM BlockVer:\r\n %d \r\n",
-                                   kPhoneHwId, blockNumber, versionByte);
-  if (length <= 0) return std::string();
-  return std::string(text, static_cast<std::size_t>(length) < sizeof text - 1
-                               ? static_cast<std::size_t>(length)
-                               : sizeof text - 1);
+  // "EEPROM block additional file.\r\nPhone HWid:\r\n %d \r\nEEPROM BlockId:\r\n
+  // %d \r\nEEPROM BlockVer:\r\n %d \r\n" with the hardware id, the block's
+  // number and its version: 91 bytes and the digits, never near 255.
+  std::string text;
+  text.reserve(112);
+  auto number = [&text](int value) {
+    char digits[16];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    text.append(" ").append(digits, result.ptr).append(" \r\n");
+  };
+  text.append("EEPROM block additional file.\r\nPhone HWid:\r\n");
+  number(kPhoneHwId);
+  text.append("EEPROM BlockId:\r\n");
+  number(blockNumber);
+  text.append("EEPROM BlockVer:\r\n");
+  number(versionByte);
+  if (text.size() > kMaxNameBytes) text.resize(kMaxNameBytes);
+  return text;
 }
 
 void TDiskReader::AddEntry(TSieFile *entry) {
@@ -81,7 +96,7 @@ void TDiskReader::ListLeftovers() {
     for (int i = 0; i < chunks && budget_.TakeEntry(); ++i) {
       const TChunk &chunk = ChunkList[i];
       TSieFile *block = NewEntry(folder);
-      block->Name = Format("block %d.bin", static_cast<int>(chunk.Id));
+      block->Name = Numbered("block ", static_cast<int>(chunk.Id), ".bin");
       block->Date = date;
       block->Time = time;
       TExtent extent;
@@ -103,7 +118,7 @@ void TDiskReader::ListLeftovers() {
     // chunk of size 0 has neither: an empty block of version 0.
     const std::uint32_t payloadSize = chunk.Size > 0 ? chunk.Size - 1 : 0;
     TSieFile *block = NewEntry(disk_.Root);
-    block->Name = Format("eeprom 1_%d.bin", number);
+    block->Name = Numbered("eeprom 1_", number, ".bin");
     block->Date = date;
     block->Time = time;
     TExtent payload;
@@ -117,7 +132,7 @@ void TDiskReader::ListLeftovers() {
       version = image_.ReadByte(full ? chunk.DataAddr : chunk.DataAddr + chunk.Size - 1);
     const std::string text = EepromBlockText(number, version);
     TSieFile *description = NewEntry(disk_.Root);
-    description->Name = Format("eeprom 1_%d.bid", number);
+    description->Name = Numbered("eeprom 1_", number, ".bid");
     description->Date = date;
     description->Time = time;
     TExtent textExtent;

@@ -83,16 +83,15 @@ void TDiskReader::WalkTree() {
   // parent id names, so the walk ends after one step per part.
   for (int i = 0; i < entries.Count(); ++i) {
     TSieFile *parent = entries[i];
-    // The run of parts whose parent id is the entry's: where FindFirstChild
-    // finds it, read off the table the sort by parent left when there is one.
+    // The run of parts whose parent id is the entry's, from where
+    // FindFirstChild finds it; read off the table the join left.
     int k = 0;
     int end = PartsByParent.Count();
     if (childStart_.size() == 0x10001) {
       k = static_cast<int>(childStart_[parent->Id]);
       end = static_cast<int>(childStart_[parent->Id + 1u]);
-    } else {
-      k = FindFirstChild(parent->Id);
-      if (k < 0) k = end;
+    } else if ((k = FindFirstChild(parent->Id)) < 0) {
+      k = end;
     }
     for (; k < end; ++k) {
       const TPartRec *child = PartsByParent[k];

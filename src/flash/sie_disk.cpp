@@ -23,13 +23,21 @@ TBlockRef TSieDisk::Block(std::uint32_t index) const {
   return {LoadU32(entry), LoadU32(entry + 4)};
 }
 
-TSieFile *TSieDisk::NewEntry() { return &entries_.emplace_back(); }
+TSieFile *TSieDisk::NewEntry() {
+  if (entryBlocks_.empty() || entriesUsed_ == kEntryBlock) {
+    entryBlocks_.push_back(std::make_unique<TSieFile[]>(kEntryBlock));
+    entriesUsed_ = 0;
+  }
+  return &entryBlocks_.back()[entriesUsed_++];
+}
 
 void TSieDisk::ReleaseEntries() {
   Root = nullptr;
   Entries.reset();
-  // Later entries hang below earlier ones: release children first.
-  while (!entries_.empty()) entries_.pop_back();
+  // Later entries hang below earlier ones: the last block goes first, and a
+  // block destroys its entries from its end.
+  while (!entryBlocks_.empty()) entryBlocks_.pop_back();
+  entriesUsed_ = 0;
 }
 
 }  // namespace quarn

@@ -5,7 +5,6 @@
 #define QUARN_FLASH_SIE_DISK_H
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,9 +49,11 @@ class TSieDisk {
   std::unique_ptr<TList<TSieFile *>> Entries;  // every entry of the disk, or none
 
  private:
-  // Owns what NewEntry made, in blocks: entries keep their addresses, and a
-  // disk's thousands of entries cost a few allocations.
-  std::deque<TSieFile> entries_;
+  // Owns what NewEntry made, in blocks of kEntryBlock: entries keep their
+  // addresses, and a disk's thousands of entries cost a few allocations.
+  static constexpr std::size_t kEntryBlock = 256;
+  std::vector<std::unique_ptr<TSieFile[]>> entryBlocks_;
+  std::size_t entriesUsed_ = 0;  // in the last block
 };
 
 }  // namespace quarn

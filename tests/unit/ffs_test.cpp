@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -430,6 +431,49 @@ TEST_F(FfsTest, DeepNestingNeedsNoRecursion) {
   ASSERT_EQ(Disk().Entries->Count(), 5002);
   const std::string path = archive_->Listing[archive_->Listing.Count() - 1]->FullPath();
   EXPECT_EQ(path.size(), 255u);
+}
+
+}  // namespace
+}  // namespace quarn::testing
+
+namespace quarn::testing {
+namespace {
+
+TEST_F(FfsTest, ListingIsInPathOrderForAnyNames) {
+  // Names that are starts of one another, with characters on both sides of
+  // the backslash, duplicates, and (in some rounds) a backslash or an empty
+  // name: the listing must come out in byte order of the whole paths.
+  const std::vector<std::string> names = {"a", "a b",  "a!",   "ab", "a~", "b",  "A",       "a.",
+                                          "",  "a\\x", "\x7F", "a]", "a[", "ZZ", "\xC3\xA9"};
+  std::mt19937 random(7);
+  for (int round = 0; round < 30; ++round) {
+    DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
+    FlashBlock block(dump, kBlock0, 0x10000);
+    block.Part({.Id = 2, .ParentId = 2, .Attr = 0x10});
+    std::vector<std::uint16_t> folders{2};
+    std::set<std::pair<std::uint16_t, std::string>> used;
+    const bool plain = round % 3 != 0;  // no backslash, no empty name
+    for (std::uint16_t id = 4; id < 120; id += 2) {
+      std::string name = names[random() % names.size()];
+      const std::uint16_t parent = folders[random() % folders.size()];
+      if (plain) {
+        // Distinct names below each folder, so that the folders' contents
+        // never share a path.
+        if (name.empty() || name.find('\\') != std::string::npos) name = "n";
+        while (!used.insert({parent, name}).second) name += "~";
+      }
+      const bool folder = random() % 3 == 0;
+      block.Part({.Id = id,
+                  .ParentId = parent,
+                  .Attr = static_cast<std::uint16_t>(folder ? 0x10 : 0x20),
+                  .Name = name});
+      if (folder) folders.push_back(id);
+    }
+    Open(dump);
+    const std::vector<std::string> paths = ListingPaths();
+    for (std::size_t i = 1; i < paths.size(); ++i)
+      ASSERT_LE(paths[i - 1], paths[i]) << "round " << round << " at " << i;
+  }
 }
 
 }  // namespace

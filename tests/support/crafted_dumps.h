@@ -3,6 +3,7 @@
 #ifndef QUARN_TESTS_CRAFTED_DUMPS_H
 #define QUARN_TESTS_CRAFTED_DUMPS_H
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,7 +28,8 @@ inline DumpBuilder EverySlotLiveDump(const std::string &diskName,
              {At(kStart + kBlockSize), kBlockSize}},
             false);
   std::uint32_t id = 0;
-  for (std::uint32_t at = kStart; at + 16 <= kStart + 2 * kBlockSize; at += 16, ++id)
+  const std::uint32_t end = std::min<std::uint32_t>(dump.Size(), kStart + 2 * kBlockSize);
+  for (std::uint32_t at = kStart; at + 16 <= end; at += 16, ++id)
     dump.U32(at, kLiveMarker).U32(at + 4, id & 0xFFFF).U32(at + 8, 16).U32(at + 12, 0);
   return dump;
 }

@@ -39,9 +39,10 @@ const std::string &DensePath() {
   return path;
 }
 
-// Reading the dense dump into memory as opening does: one read into a new
-// block.
-void BM_ReadDenseDump(benchmark::State &state) {
+// Reading the dense dump into memory: one read into a new block, as any
+// program reads a file; and the same into a block offered huge pages, as
+// opening does.
+void ReadDense(benchmark::State &state, bool hugePages) {
   const std::string &path = DensePath();
   for (auto _ : state) {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -49,14 +50,17 @@ void BM_ReadDenseDump(benchmark::State &state) {
     DWORD high = 0;
     const DWORD size = GetFileSize(file, &high);
     std::unique_ptr<std::uint8_t[]> image(new std::uint8_t[size]);
-    quarn::AdviseLargeBuffer(image.get(), size);
+    if (hugePages) quarn::AdviseLargeBuffer(image.get(), size);
     DWORD read = 0;
     ReadFile(file, image.get(), size, &read, nullptr);
     CloseHandle(file);
     benchmark::DoNotOptimize(image.get());
   }
 }
+void BM_ReadDenseDump(benchmark::State &state) { ReadDense(state, false); }
 BENCHMARK(BM_ReadDenseDump)->Unit(benchmark::kMillisecond);
+void BM_ReadDenseDumpHugePages(benchmark::State &state) { ReadDense(state, true); }
+BENCHMARK(BM_ReadDenseDumpHugePages)->Unit(benchmark::kMillisecond);
 
 void OpenAndList(benchmark::State &state, const std::string &path) {
   std::size_t entries = 0;

@@ -43,8 +43,10 @@ std::string Saved(const DumpBuilder &dump, const std::string &name) {
   return path;
 }
 
-// Reading the dump into memory as opening does: one read into a new block.
-void BM_ReadDumpIntoMemory(benchmark::State &state) {
+// Reading the dump into memory: one read into a new block, as any program
+// reads a file; and the same into a block offered huge pages, as opening
+// does.
+void ReadDump(benchmark::State &state, bool hugePages) {
   const std::string path = Saved(RandomDump(), "random.bin");
   for (auto _ : state) {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -52,7 +54,7 @@ void BM_ReadDumpIntoMemory(benchmark::State &state) {
     DWORD high = 0;
     const DWORD size = GetFileSize(file, &high);
     std::unique_ptr<std::uint8_t[]> image(new std::uint8_t[size]);
-    quarn::AdviseLargeBuffer(image.get(), size);
+    if (hugePages) quarn::AdviseLargeBuffer(image.get(), size);
     DWORD read = 0;
     ReadFile(file, image.get(), size, &read, nullptr);
     CloseHandle(file);
@@ -60,7 +62,10 @@ void BM_ReadDumpIntoMemory(benchmark::State &state) {
   }
   state.SetBytesProcessed(state.iterations() * quarn::testing::kFullDumpSize);
 }
+void BM_ReadDumpIntoMemory(benchmark::State &state) { ReadDump(state, false); }
 BENCHMARK(BM_ReadDumpIntoMemory)->Unit(benchmark::kMillisecond);
+void BM_ReadDumpIntoHugePages(benchmark::State &state) { ReadDump(state, true); }
+BENCHMARK(BM_ReadDumpIntoHugePages)->Unit(benchmark::kMillisecond);
 
 // The scan of every fourth offset of a dump without a partition table.
 void ScanNoTable(benchmark::State &state, const DumpBuilder &dump) {

@@ -172,10 +172,10 @@ void TDiskReader::JoinLinks() {
   // PartList, and the sort keeps that order among equal parents.
   for (int i = 0; i < n; ++i) PartsByParent.Put(i, &PartList[i]);
   SortBy16(PartsByParent, [](const TPartRec *p) { return std::uint32_t{p->ParentId}; });
-  // The tree walk finds each directory's run of children here in one step.
-  childStart_.assign(0x10001, 0);
-  for (const TPartRec *p : PartsByParent) ++childStart_[p->ParentId + 1u];
-  for (std::size_t i = 1; i < childStart_.size(); ++i) childStart_[i] += childStart_[i - 1];
+  // The tree walk looks each directory's children up in these, without a
+  // trip to every record on the way.
+  parentKeys_.resize(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) parentKeys_[static_cast<std::size_t>(i)] = PartsByParent[i]->ParentId;
 }
 
 int TDiskReader::FindChunk(std::uint32_t id) const {

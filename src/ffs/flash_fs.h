@@ -153,9 +153,9 @@ class TDiskReader {
   TSieDisk &disk_;
   TEntryBudget &budget_;
   TFlashImage image_;
-  // Where each parent id's run begins in PartsByParent (FindFirstChild's
-  // answer, or the run's end), by parent id; 65,537 items once filled.
-  std::vector<std::uint32_t> childStart_;
+  // The parent ids of PartsByParent, side by side, for the tree walk's
+  // lookups; filled by JoinLinks.
+  std::vector<std::uint16_t> parentKeys_;
   // Serial of the entry whose chain last visited a part, by PartList index.
   std::vector<std::uint32_t> chainMark_;
   std::uint32_t chainSerial_ = 0;

@@ -1,5 +1,7 @@
 // The second stage of reading a disk: the root entry, the tree below it
 // breadth-first, and the removal of every part and chunk an entry uses.
+#include <algorithm>
+
 #include "ffs/flash_fs.h"
 #include "flash/sie_disk.h"
 
@@ -84,12 +86,13 @@ void TDiskReader::WalkTree() {
   for (int i = 0; i < entries.Count(); ++i) {
     TSieFile *parent = entries[i];
     // The run of parts whose parent id is the entry's, from where
-    // FindFirstChild finds it; read off the table the join left.
+    // FindFirstChild finds it: the same bisection, over the keys alone.
     int k = 0;
     int end = PartsByParent.Count();
-    if (childStart_.size() == 0x10001) {
-      k = static_cast<int>(childStart_[parent->Id]);
-      end = static_cast<int>(childStart_[parent->Id + 1u]);
+    if (parentKeys_.size() == static_cast<std::size_t>(end)) {
+      const auto run = std::equal_range(parentKeys_.begin(), parentKeys_.end(), parent->Id);
+      k = static_cast<int>(run.first - parentKeys_.begin());
+      end = static_cast<int>(run.second - parentKeys_.begin());
     } else if ((k = FindFirstChild(parent->Id)) < 0) {
       k = end;
     }

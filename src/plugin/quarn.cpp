@@ -432,23 +432,23 @@ void TQuarn::SortEntries() {
     });
   }
 
-  listingPathText_.clear();
-  listingPathText_.reserve(text.size());
-  listingPathAt_.assign(1, 0);
-  listingPathAt_.reserve(count + 1);
+  listingPathAt_.clear();
+  listingPathLength_.clear();
+  listingPathAt_.reserve(count);
+  listingPathLength_.reserve(count);
   for (int i = 0; i < keyed.Count(); ++i) {
     Listing.Put(i, keyed[i].Entry);
     const Span &span = spans[keyed[i].Path];
-    listingPathText_.append(all.substr(span.At, span.Length));
-    listingPathAt_.push_back(static_cast<std::uint32_t>(listingPathText_.size()));
+    listingPathAt_.push_back(span.At);
+    listingPathLength_.push_back(span.Length);
   }
+  listingPathText_ = std::move(text);
 }
 
 std::string_view TQuarn::ListingPath(int index) const {
   const auto i = static_cast<std::size_t>(index);
-  if (index < 0 || i + 1 >= listingPathAt_.size()) return {};
-  return std::string_view(listingPathText_)
-      .substr(listingPathAt_[i], listingPathAt_[i + 1] - listingPathAt_[i]);
+  if (index < 0 || i >= listingPathAt_.size()) return {};
+  return std::string_view(listingPathText_).substr(listingPathAt_[i], listingPathLength_[i]);
 }
 
 int TQuarn::ReadHeader(tHeaderData *header) {

@@ -87,10 +87,11 @@ class TQuarn {
   bool listingBuilt_ = false;
   static constexpr int kReadAhead = 4;
   std::vector<std::unique_ptr<TSieFile>> rawImageEntries_;  // the ".BIN" entries
-  // FullPath of each Listing entry: listingPathText_ from listingPathAt_[i]
-  // to listingPathAt_[i + 1].
+  // FullPath of each Listing entry: listingPathLength_[i] bytes of
+  // listingPathText_ from listingPathAt_[i].
   std::string listingPathText_;
   std::vector<std::uint32_t> listingPathAt_;
+  std::vector<std::uint32_t> listingPathLength_;
 };
 
 // Local date-time in days since 1899-12-30, to the millisecond.

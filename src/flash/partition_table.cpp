@@ -14,13 +14,15 @@ bool TPartitionScan::PassesQuickTests(const std::uint8_t *record) const {
 
 namespace {
 
-constexpr std::uint32_t kScanGroup = 64;
+constexpr std::size_t kScanGroup = 64;
+// Bytes of candidate offsets one group covers.
+constexpr std::uint64_t kScanGroupBytes = kScanGroup * 4;
 
 // Whether any of kScanGroup consecutive dwords has a top byte of the RAM
 // window (0xA8 or 0xA9). Written without branches, so it runs on vectors.
 bool AnyRamTop(const std::uint8_t *p) {
   std::uint32_t hit = 0;
-  for (std::uint32_t k = 0; k < kScanGroup; ++k)
+  for (std::size_t k = 0; k < kScanGroup; ++k)
     hit |= static_cast<std::uint32_t>((LoadU32(p + 4 * k) & 0xFE000000u) == 0xA8000000u);
   return hit != 0;
 }
@@ -98,12 +100,12 @@ std::vector<std::uint32_t> TPartitionScan::FindRun(std::uint32_t start, std::uin
     // the RAM window's top: with every fourth offset a candidate, 64 of them
     // are looked at together and passed over when none has one.
     std::uint64_t stop = next + step;
-    if (step == 4 && limit - next >= kScanGroup * 4 + kDescriptorSize) {
+    if (step == 4 && limit - next >= kScanGroupBytes + kDescriptorSize) {
       if (!AnyRamTop(data + next + descriptor::RamAddr)) {
-        next += kScanGroup * 4;
+        next += kScanGroupBytes;
         continue;
       }
-      stop = next + kScanGroup * 4;
+      stop = next + kScanGroupBytes;
     }
     for (; next < stop && next + kDescriptorSize <= limit; next += step) {
       const auto o = static_cast<std::uint32_t>(next);

@@ -10,8 +10,7 @@
 
 #include "crafted_dumps.h"
 #include "dense_dump.h"
-#include "platform/large_buffer.h"
-#include "platform/platform.h"
+#include "read_dump.h"
 #include "test_files.h"
 #include "wcx_session.h"
 
@@ -44,18 +43,7 @@ const std::string &DensePath() {
 // opening does.
 void ReadDense(benchmark::State &state, bool hugePages) {
   const std::string &path = DensePath();
-  for (auto _ : state) {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD high = 0;
-    const DWORD size = GetFileSize(file, &high);
-    std::unique_ptr<std::uint8_t[]> image(new std::uint8_t[size]);
-    if (hugePages) quarn::AdviseLargeBuffer(image.get(), size);
-    DWORD read = 0;
-    ReadFile(file, image.get(), size, &read, nullptr);
-    CloseHandle(file);
-    benchmark::DoNotOptimize(image.get());
-  }
+  for (auto _ : state) quarn::bench::ReadDumpIntoMemory(path, hugePages);
 }
 void BM_ReadDenseDump(benchmark::State &state) { ReadDense(state, false); }
 BENCHMARK(BM_ReadDenseDump)->Unit(benchmark::kMillisecond);

@@ -10,8 +10,7 @@
 #include "dump_builder.h"
 #include "flash/flash_image.h"
 #include "flash/partition_table.h"
-#include "platform/large_buffer.h"
-#include "platform/platform.h"
+#include "read_dump.h"
 #include "test_files.h"
 #include "wcx_session.h"
 
@@ -48,18 +47,7 @@ std::string Saved(const DumpBuilder &dump, const std::string &name) {
 // does.
 void ReadDump(benchmark::State &state, bool hugePages) {
   const std::string path = Saved(RandomDump(), "random.bin");
-  for (auto _ : state) {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD high = 0;
-    const DWORD size = GetFileSize(file, &high);
-    std::unique_ptr<std::uint8_t[]> image(new std::uint8_t[size]);
-    if (hugePages) quarn::AdviseLargeBuffer(image.get(), size);
-    DWORD read = 0;
-    ReadFile(file, image.get(), size, &read, nullptr);
-    CloseHandle(file);
-    benchmark::DoNotOptimize(image.get());
-  }
+  for (auto _ : state) quarn::bench::ReadDumpIntoMemory(path, hugePages);
   state.SetBytesProcessed(state.iterations() * quarn::testing::kFullDumpSize);
 }
 void BM_ReadDumpIntoMemory(benchmark::State &state) { ReadDump(state, false); }

@@ -7,6 +7,7 @@
 
 #include "crafted_dumps.h"
 #include "ffs/fs_limits.h"
+#include "open_dump.h"
 #include "plugin/quarn.h"
 #include "test_files.h"
 
@@ -16,17 +17,11 @@ namespace {
 class CraftedTest : public ::testing::Test {
  protected:
   TQuarn &Open(const DumpBuilder &dump) {
-    path_ = dir_.File("crafted.bin");
-    dump.Save(path_);
-    tOpenArchiveData data{};
-    data.ArcName = path_.data();
-    archive_ = std::make_unique<TQuarn>(&data);
-    EXPECT_EQ(data.OpenResult, 0);
-    return *archive_;
+    TQuarn &archive = opened_.Open(dump, "crafted.bin");
+    EXPECT_EQ(opened_.OpenResult(), 0);
+    return archive;
   }
-  TempDir dir_;
-  std::string path_;
-  std::unique_ptr<TQuarn> archive_;
+  OpenedDump opened_;
 };
 
 TEST_F(CraftedTest, MillionsOfLiveChunksListUpToTheEntryCap) {

@@ -13,6 +13,7 @@
 #include "ffs/flash_fs.h"
 #include "ffs_builder.h"
 #include "flash/sie_disk.h"
+#include "open_dump.h"
 #include "plugin/quarn.h"
 #include "test_files.h"
 
@@ -33,14 +34,10 @@ DumpBuilder OneDisk(const std::vector<BlockRef> &blocks, const std::string &name
 class FfsTest : public ::testing::Test {
  protected:
   TQuarn &Open(const DumpBuilder &dump) {
-    path_ = dir_.File("dump.bin");
-    dump.Save(path_);
-    tOpenArchiveData data{};
-    data.ArcName = path_.data();
-    data.OpenMode = PK_OM_LIST;
-    archive_ = std::make_unique<TQuarn>(&data);
-    EXPECT_EQ(data.OpenResult, 0);
-    return *archive_;
+    TQuarn &archive = opened_.Open(dump);
+    EXPECT_EQ(opened_.OpenResult(), 0);
+    archive_ = &archive;
+    return archive;
   }
   TSieDisk &Disk(int index = 0) { return *archive_->Disks[index]; }
 
@@ -67,9 +64,8 @@ class FfsTest : public ::testing::Test {
     return paths;
   }
 
-  TempDir dir_;
-  std::string path_;
-  std::unique_ptr<TQuarn> archive_;
+  OpenedDump opened_;
+  TQuarn *archive_ = nullptr;
   TEntryBudget budget_;
 };
 

@@ -10,6 +10,7 @@
 #include "ffs/flash_fs.h"
 #include "ffs_builder.h"
 #include "flash/sie_disk.h"
+#include "open_dump.h"
 #include "plugin/quarn.h"
 #include "test_files.h"
 
@@ -38,11 +39,7 @@ class LeftoversTest : public ::testing::Test {
     dump.Disk(0x100, diskName, 0x1000, 0x2000, {{At(kBlock), 0x10000}}, false);
     FlashBlock block(dump, kBlock, 0x10000);
     lay(block, dump);
-    path_ = dir_.File("dump.bin");
-    dump.Save(path_);
-    tOpenArchiveData data{};
-    data.ArcName = path_.data();
-    archive_ = std::make_unique<TQuarn>(&data);
+    archive_ = &opened_.Open(dump);
     return *archive_->Disks[0];
   }
 
@@ -70,9 +67,8 @@ class LeftoversTest : public ::testing::Test {
     return bytes;
   }
 
-  TempDir dir_;
-  std::string path_;
-  std::unique_ptr<TQuarn> archive_;
+  OpenedDump opened_;
+  TQuarn *archive_ = nullptr;
 };
 
 TEST_F(LeftoversTest, EepromLiteBlocksWithoutARootPart) {

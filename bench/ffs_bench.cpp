@@ -8,30 +8,16 @@
 #include <memory>
 #include <string>
 
+#include "bench_support.h"
 #include "crafted_dumps.h"
 #include "dense_dump.h"
-#include "read_dump.h"
 #include "test_files.h"
 #include "wcx_session.h"
 
 namespace {
 
+using quarn::bench::Saved;
 using quarn::testing::DumpBuilder;
-
-const quarn::testing::TempDir &Folder() {
-  static const quarn::testing::TempDir dir;
-  return dir;
-}
-
-// Saves a dump for the benchmarks; also into $QUARN_BENCH_DUMPS when set, to
-// measure the command on the same file.
-std::string Saved(const DumpBuilder &dump, const std::string &name) {
-  const std::string path = Folder().File(name);
-  dump.Save(path);
-  if (const char *keep = std::getenv("QUARN_BENCH_DUMPS"))
-    dump.Save(std::string(keep) + "/" + name);
-  return path;
-}
 
 const std::string &DensePath() {
   static const std::string path = Saved(quarn::testing::DenseDump(), "dense.bin");

@@ -7,15 +7,16 @@
 #include <random>
 #include <string>
 
+#include "bench_support.h"
 #include "dump_builder.h"
 #include "flash/flash_image.h"
 #include "flash/partition_table.h"
-#include "read_dump.h"
 #include "test_files.h"
 #include "wcx_session.h"
 
 namespace {
 
+using quarn::bench::Saved;
 using quarn::testing::At;
 using quarn::testing::BlockRef;
 using quarn::testing::DumpBuilder;
@@ -29,17 +30,6 @@ const DumpBuilder &RandomDump() {
     return d;
   }();
   return dump;
-}
-
-const quarn::testing::TempDir &Folder() {
-  static const quarn::testing::TempDir dir;
-  return dir;
-}
-
-std::string Saved(const DumpBuilder &dump, const std::string &name) {
-  const std::string path = Folder().File(name);
-  dump.Save(path);
-  return path;
 }
 
 // Reading the dump into memory: one read into a new block, as any program

@@ -1,18 +1,36 @@
-// Reading a dump into memory, the baseline the opening benchmarks are
-// measured against.
-#ifndef QUARN_BENCH_READ_DUMP_H
-#define QUARN_BENCH_READ_DUMP_H
+// What the benchmarks share: a folder for their dumps, and reading a dump
+// into memory, the baseline the opening benchmarks are measured against.
+#ifndef QUARN_BENCH_BENCH_SUPPORT_H
+#define QUARN_BENCH_BENCH_SUPPORT_H
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "dump_builder.h"
 #include "platform/large_buffer.h"
 #include "platform/platform.h"
+#include "test_files.h"
 
 namespace quarn::bench {
+
+inline const testing::TempDir &Folder() {
+  static const testing::TempDir dir;
+  return dir;
+}
+
+// Saves a dump for the benchmarks; also into $QUARN_BENCH_DUMPS when set, to
+// measure the command on the same file.
+inline std::string Saved(const testing::DumpBuilder &dump, const std::string &name) {
+  const std::string path = Folder().File(name);
+  dump.Save(path);
+  if (const char *keep = std::getenv("QUARN_BENCH_DUMPS"))
+    dump.Save(std::string(keep) + "/" + name);
+  return path;
+}
 
 // One read of the whole file into a new block, as any program reads a file;
 // with `hugePages`, into a block offered huge pages, as opening does.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dump_builder.h"
+#include "ffs_builder.h"
 #include "platform/host_path.h"
 #include "test_files.h"
 #include "wcx_session.h"
@@ -70,6 +71,61 @@ TEST(DamageTest, SeededRandomDamageToTheTable) {
     }
     dump.Save(path);
     EXPECT_LE(Exercise(path, dir), 256u) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace quarn::testing
+
+namespace quarn::testing {
+namespace {
+
+// A small dump with a file system: a root, folders, files chained over two
+// blocks, an EEPROM disk beside it; 0x30000 bytes in all.
+DumpBuilder SmallFsDump() {
+  DumpBuilder dump(0x30000, 0xFF, false);
+  const std::vector<BlockRef> blocks = {{At(0x10000), 0x4000}, {At(0x14000), 0x4000}};
+  dump.Disk(0x100, "FFS", 0x1000, 0x1100, blocks, false);
+  dump.Disk(0x100 + 44, "EELITE", 0x1010, 0x1180, {{At(0x20000), 0x2000}}, false);
+  FlashFs fs(dump, blocks);
+  const std::uint16_t root = fs.Root();
+  const std::uint16_t dir = fs.Dir(root, "dir");
+  fs.File(dir, "a.txt", std::vector<std::uint8_t>(3000, 'a'), 700);
+  fs.File(root,
+          "\x1F"
+          "caf\xC3\xA9",
+          std::vector<std::uint8_t>(900, 'c'), 300);
+  fs.NextBlock();
+  fs.File(dir, "b.bin", std::vector<std::uint8_t>(2000, 'b'), 500);
+  FlashBlock eeprom(dump, 0x20000, 0x2000);
+  for (std::uint32_t id = 1; id < 12; ++id) eeprom.Chunk(id, std::vector<std::uint8_t>(id * 7, 1));
+  return dump;
+}
+
+TEST(DamageTest, SeededRandomDamageToTheFileSystem) {
+  // Descriptors, headers, names and links hit at random: ids, sizes and
+  // offsets that point anywhere, chains that loop, names without an end.
+  const unsigned seed = 8122026;
+  std::printf("DamageTest file system seed: %u\n", seed);
+  std::mt19937 random(seed);
+  TempDir dir;
+  const DumpBuilder whole = SmallFsDump();
+  const std::string path = dir.File("fs.bin");
+  whole.Save(path);
+  EXPECT_GT(Exercise(path, dir), 10u);
+  for (int round = 0; round < 300; ++round) {
+    DumpBuilder damaged = whole;
+    const int hits = 1 + static_cast<int>(random() % 24);
+    for (int k = 0; k < hits; ++k) {
+      // Mostly the blocks' ends (descriptors) and starts (headers).
+      const std::uint32_t block = 0x10000 + 0x4000 * (random() % 3);
+      const std::uint32_t at =
+          random() % 2 == 0 ? block + 0x4000 - 1 - random() % 0x200 : block + random() % 0x400;
+      damaged.Data()[at < damaged.Size() ? at : damaged.Size() - 1] =
+          static_cast<std::uint8_t>(random());
+    }
+    damaged.Save(path);
+    Exercise(path, dir);
   }
 }
 

@@ -37,7 +37,7 @@ constexpr std::uint16_t kSampleDate = (44 << 9) | (6 << 5) | 15;   // 2024-06-15
 constexpr std::uint16_t kSampleTime = (10 << 11) | (30 << 5) | 6;  // 10:30:12
 
 // The 16-byte part header and the name that follows it.
-struct PartSpec {
+struct PartFields {
   std::uint16_t Id = 0;
   std::uint16_t ParentId = 0;
   std::uint16_t Time = kSampleTime;
@@ -55,7 +55,7 @@ inline std::vector<std::uint8_t> Bytes(const std::string &text) {
 }
 
 // The header chunk's data for a part.
-inline std::vector<std::uint8_t> PartHeaderBytes(const PartSpec &p) {
+inline std::vector<std::uint8_t> PartHeaderBytes(const PartFields &p) {
   const auto dataId = static_cast<std::uint16_t>(p.DataId < 0 ? p.Id + 1 : p.DataId);
   const std::uint16_t fields[8] = {p.Id,   p.ParentId, p.Time,   p.Date,
                                    dataId, p.Attr,     p.PrevId, p.NextId};
@@ -121,7 +121,7 @@ class FlashBlock {
   }
 
   // A part: the header chunk (id p.Id) and its data chunk (id p.Id + 1).
-  FlashBlock &Part(const PartSpec &p, const std::vector<std::uint8_t> &content = {}) {
+  FlashBlock &Part(const PartFields &p, const std::vector<std::uint8_t> &content = {}) {
     Chunk(p.Id, PartHeaderBytes(p));
     Chunk(p.DataId < 0 ? p.Id + 1u : static_cast<std::uint32_t>(p.DataId), content);
     return *this;
@@ -198,7 +198,7 @@ class FlashFs {
   }
 
   // A part with a given header, placed where it fits.
-  void Place(const PartSpec &p, const std::vector<std::uint8_t> &content) {
+  void Place(const PartFields &p, const std::vector<std::uint8_t> &content) {
     const std::size_t need = PartHeaderBytes(p).size() + 3 + content.size() + 3;
     for (std::size_t tried = 0; tried < blocks_.size(); ++tried) {
       FlashBlock &block = blocks_[current_];

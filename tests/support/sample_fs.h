@@ -131,7 +131,7 @@ inline SampleFs FlashFsSample(std::uint16_t arcDate, std::uint16_t arcTime,
   };
   const std::uint16_t a = ffs.NewId(), b = ffs.NewId(), c = ffs.NewId();
   const std::uint16_t chainDate = DosDate(1999, 12, 31), chainTime = DosTime(23, 59, 58);
-  PartSpec part{.ParentId = root, .Time = chainTime, .Date = chainDate, .Name = "chain.dat"};
+  PartFields part{.ParentId = root, .Time = chainTime, .Date = chainDate, .Name = "chain.dat"};
   part.Id = a, part.PrevId = kNoPartId, part.NextId = c;
   ffs.Place(part, piece(0, 1000));
   ffs.NextBlock();

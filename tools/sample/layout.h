@@ -243,7 +243,7 @@ class DiskWriter {
   }
 
   // A part where it fits; returns the image offset of its header's descriptor.
-  std::uint32_t Place(const testing::PartSpec &p, const std::vector<std::uint8_t> &content,
+  std::uint32_t Place(const testing::PartFields &p, const std::vector<std::uint8_t> &content,
                       int line) {
     const std::vector<std::uint8_t> header = testing::PartHeaderBytes(p);
     testing::FlashBlock &block = Room(Align4(header.size()) + Align4(content.size()), 2, line);
@@ -316,7 +316,7 @@ class DiskWriter {
       const std::size_t from = i * partSize, to = std::min(content.size(), from + partSize);
       const std::vector<std::uint8_t> piece(content.begin() + static_cast<std::ptrdiff_t>(from),
                                             content.begin() + static_cast<std::ptrdiff_t>(to));
-      const testing::PartSpec p{.Id = ids[i],
+      const testing::PartFields p{.Id = ids[i],
                                 .ParentId = parent,
                                 .Time = s.Time,
                                 .Date = s.Date,

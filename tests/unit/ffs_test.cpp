@@ -138,7 +138,7 @@ TEST_F(FfsTest, ScanLimitsOfABlock) {
 TEST_F(FfsTest, PairingNeedsNeighboursAndAMatchingHeader) {
   DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
   FlashBlock block(dump, kBlock0, 0x10000);
-  // Part 4: a header chunk of exactly 16 bytes forms a part.
+  // Id 4: a header chunk of exactly 16 bytes forms a part.
   block.Chunk(4, PartHeaderBytes({.Id = 4, .ParentId = 4, .Terminate = false}));
   block.Chunk(5, Bytes("x"));
   // 15 bytes of header chunk: no part.
@@ -356,9 +356,9 @@ TEST_F(FfsTest, BatchedConsumptionMatchesOneRemovalAtATime) {
 
 TEST_F(FfsTest, RootChoiceAndRefusals) {
   {
-    // Parts 2 and 6 are both their own parent: 2 is the root, and 6 with
-    // everything below it stays out. Part 8 is a second part (PrevId 4) of
-    // no chain; part 12's parent is never made an entry.
+    // Ids 2 and 6 are both their own parent: 2 is the root, and 6 with
+    // everything below it stays out. Id 8 is a second part (PrevId 4) of
+    // no chain; the parent of id 12 is never made an entry.
     DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
     FlashBlock block(dump, kBlock0, 0x10000);
     block.Part({.Id = 2, .ParentId = 2, .Attr = 0x10});
@@ -393,7 +393,7 @@ TEST_F(FfsTest, RootChoiceAndRefusals) {
 }
 
 TEST_F(FfsTest, ChainsThatLoopEndAtTheFirstRepeatedPart) {
-  // Part 4 names itself; parts 8 and 10 name each other; part 14 runs into
+  // Id 4 names itself; ids 8 and 10 name each other; id 14 runs into
   // the loop of 16 and 18.
   DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
   FlashBlock block(dump, kBlock0, 0x10000);

@@ -13,22 +13,13 @@ std::string ShortName(std::string text) {
 }
 
 std::string EscapeDotPieces(const std::string &name) {
-  // Nearly every name holds no piece of dots alone.
-  bool dotPiece = false;
-  for (std::size_t i = 0; i < name.size() && !dotPiece; ++i) {
-    if (name[i] != '.' || (i > 0 && name[i - 1] != '\\' && name[i - 1] != '/')) continue;
-    std::size_t end = i;
-    while (end < name.size() && name[end] == '.') ++end;
-    dotPiece = end - i <= 2 && (end == name.size() || name[end] == '\\' || name[end] == '/');
-  }
-  if (!dotPiece) return ShortName(name);
   std::string safe;
   safe.reserve(name.size());
   std::size_t start = 0;
   for (std::size_t i = 0; i <= name.size(); ++i) {
     if (i < name.size() && name[i] != '\\' && name[i] != '/') continue;
     const std::size_t length = i - start;
-    if ((length == 1 || length == 2) && name.compare(start, length, std::string(length, '.')) == 0)
+    if ((length == 1 || length == 2) && name.find_first_not_of('.', start) >= i)
       for (std::size_t k = 0; k < length; ++k) safe += "%2E";
     else
       safe.append(name, start, length);

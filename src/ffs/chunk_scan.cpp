@@ -121,7 +121,7 @@ void TDiskReader::PairParts() {
     const std::uint32_t nameAddr = q.DataAddr + part_header::Name;
     const std::uint32_t available = image_.Available(nameAddr);
     const std::uint8_t *name = image_.Translate(nameAddr);
-    if (name == nullptr || nameAddr < q.DataAddr) continue;
+    if (name == nullptr) continue;
     const std::uint32_t limit = available < kMaxNameBytes ? available : kMaxNameBytes;
     std::uint32_t length = 0;
     while (length < limit && name[length] != 0) ++length;

@@ -20,9 +20,10 @@ struct TEntryBudget {
   std::uint32_t Entries = kMaxEntries;  // still to be made
   std::uint32_t Extents = kMaxExtents;
 
-  bool TakeEntry() {
-    if (Entries == 0) return false;
-    --Entries;
+  // Takes `count` entries at once, or none when fewer are left.
+  bool TakeEntry(std::uint32_t count = 1) {
+    if (Entries < count) return false;
+    Entries -= count;
     return true;
   }
   bool TakeExtent() {

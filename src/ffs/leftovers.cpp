@@ -21,14 +21,19 @@ constexpr int kFullBlockBase = 5000;
 constexpr std::uint32_t kRootAttr = 0x18;
 constexpr std::uint32_t kDirAttr = 0x10;
 
+// Appends a number in decimal.
+void AppendDecimal(std::string &text, int number) {
+  char digits[16];
+  const auto result = std::to_chars(digits, digits + sizeof digits, number);
+  text.append(digits, result.ptr);
+}
+
 // `prefix`, the number in decimal, then `suffix`: the names "eeprom 1_%d.bin"
 // and "block %d.bin" without a trip through a format string per entry.
 std::string Numbered(std::string_view prefix, int number, std::string_view suffix) {
-  char digits[16];
-  const auto result = std::to_chars(digits, digits + sizeof digits, number);
-  std::string text;
-  text.reserve(prefix.size() + static_cast<std::size_t>(result.ptr - digits) + suffix.size());
-  text.append(prefix).append(digits, result.ptr).append(suffix);
+  std::string text(prefix);
+  AppendDecimal(text, number);
+  text.append(suffix);
   return text;
 }
 
@@ -48,9 +53,9 @@ std::string EepromBlockText(int blockNumber, int versionByte) {
   std::string text;
   text.reserve(112);
   auto number = [&text](int value) {
-    char digits[16];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    text.append(" ").append(digits, result.ptr).append(" \r\n");
+    text += ' ';
+    AppendDecimal(text, value);
+    text.append(" \r\n");
   };
   text.append("EEPROM block additional file.\r\nPhone HWid:\r\n");
   number(kPhoneHwId);
@@ -109,8 +114,8 @@ void TDiskReader::ListLeftovers() {
   }
 
   const bool full = kind == DiskKind::EepromFull;
-  for (int i = 0; i < chunks && budget_.Entries >= 2; ++i) {
-    budget_.Entries -= 2;
+  // A block file and its description come in pairs.
+  for (int i = 0; i < chunks && budget_.TakeEntry(2); ++i) {
     const TChunk &chunk = ChunkList[i];
     const int number = static_cast<int>(chunk.Id) + (full ? kFullBlockBase : 0);
 

@@ -15,52 +15,48 @@ namespace quarn {
 #ifdef _WIN32
 constexpr char kPathDelimiter = '\\';
 inline bool IsPathDelimiter(char c) { return c == '\\' || c == ':'; }
-inline std::string HostName(const std::string &name) { return name; }
 #else
 constexpr char kPathDelimiter = '/';
 inline bool IsPathDelimiter(char c) { return c == '/'; }
-inline std::string HostName(const std::string &name) {
-  std::size_t slashes = 0;
-  for (const char c : name) slashes += c == '/' ? 1 : 0;
-  std::string host(name.size() + 2 * slashes, '\0');
-  char *out = host.data();
-  for (const char c : name) {
-    if (c == '/') {
-      *out++ = '%';
-      *out++ = '2';
-      *out++ = 'F';
-    } else {
-      *out++ = c == '\\' ? '/' : c;
-    }
-  }
-  return host;
-}
 #endif
 
-// A listing path (backslash-separated) in the host's form.
-inline std::string HostPath(const std::string &listingPath) { return HostName(listingPath); }
-
-// The host's form of a listing path written into a record's field of
-// `capacity` bytes: cut to capacity - 1 bytes and ended by a NUL.
-inline void HostPathInto(char *field, std::size_t capacity, std::string_view listingPath) {
-  std::size_t used = 0;
-  auto put = [&](char c) {
-    if (used + 1 < capacity) field[used++] = c;
-  };
-  for (const char c : listingPath) {
+// Hands `put` the host's form of a name or listing path, byte by byte, until
+// `put` answers false.
+template <typename Put>
+void ForEachHostChar(std::string_view name, Put put) {
+  for (const char c : name) {
 #ifdef _WIN32
-    put(c);
+    if (!put(c)) return;
 #else
     if (c == '/') {
-      put('%');
-      put('2');
-      put('F');
-    } else {
-      put(c == '\\' ? '/' : c);
+      if (!put('%') || !put('2') || !put('F')) return;
+    } else if (!put(c == '\\' ? '/' : c)) {
+      return;
     }
 #endif
-    if (used + 1 >= capacity) break;
   }
+}
+
+// A name, or a listing path (backslash-separated), in the host's form.
+inline std::string HostName(std::string_view name) {
+  std::string host;
+  host.reserve(name.size());
+  ForEachHostChar(name, [&host](char c) {
+    host += c;
+    return true;
+  });
+  return host;
+}
+
+// The same written into a record's field of `capacity` bytes: cut to
+// capacity - 1 bytes and ended by a NUL.
+inline void HostPathInto(char *field, std::size_t capacity, std::string_view listingPath) {
+  std::size_t used = 0;
+  ForEachHostChar(listingPath, [&](char c) {
+    if (used + 1 >= capacity) return false;
+    field[used++] = c;
+    return true;
+  });
   field[used] = '\0';
 }
 

@@ -346,7 +346,7 @@ bool TreeOrder(std::vector<std::uint32_t> &order, const TList<Keyed> &keyed,
           (hasChildren(a.Entry) || hasChildren(b.Entry)))
         return false;
     }
-    stack.push_back({items, 0});
+    stack.push_back({std::move(items), 0});
     return true;
   };
   if (!open(n)) return false;

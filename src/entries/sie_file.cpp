@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "flash/sie_disk.h"
 #include "platform/host_path.h"
 
 namespace quarn {
@@ -29,33 +28,39 @@ std::string EscapeDotPieces(const std::string &name) {
   return ShortName(std::move(safe));
 }
 
+std::string DiskEntryName(const std::string &diskName, std::string_view suffix) {
+  std::string name = diskName;
+  name += suffix;
+  return EscapeDotPieces(ShortName(std::move(name)));
+}
+
 void TSieFile::SetParent(TSieFile *newParent) {
-  if (newParent == Parent) return;
-  TSieFile *old = Parent;
-  Parent = nullptr;
+  if (newParent == parent_) return;
+  TSieFile *old = parent_;
+  parent_ = nullptr;
   if (old != nullptr) old->RemoveChild(this);
   if (newParent != nullptr) {
-    Parent = newParent;
-    // An entry is among the children of exactly the entry its Parent names,
+    parent_ = newParent;
+    // An entry is among the children of exactly the entry its parent names,
     // so it cannot be among newParent's children yet.
-    newParent->Children.Add(this);
+    newParent->children_.Add(this);
   }
 }
 
 int TSieFile::AddChild(TSieFile *child) {
-  if (child->Parent == this) {
-    const int index = Children.IndexOf(child);
+  if (child->parent_ == this) {
+    const int index = children_.IndexOf(child);
     if (index >= 0) return index;
-    return Children.Add(child);
+    return children_.Add(child);
   }
   child->SetParent(this);
-  return Children.Count() - 1;
+  return children_.Count() - 1;
 }
 
 void TSieFile::RemoveChild(TSieFile *child) {
-  const int index = Children.IndexOf(child);
+  const int index = children_.IndexOf(child);
   if (index < 0) return;
-  Children.Delete(index);
+  children_.Delete(index);
   child->SetParent(nullptr);
 }
 
@@ -114,12 +119,21 @@ std::string TSieFile::FullPath() const {
   // Walk up to the topmost entry, then join downwards: no recursion, however
   // deep the dump nests its directories.
   std::vector<const TSieFile *> chain;
-  for (const TSieFile *e = this; e != nullptr; e = e->Parent) chain.push_back(e);
+  for (const TSieFile *e = this; e != nullptr; e = e->parent_) chain.push_back(e);
   const TSieFile *top = chain.back();
   std::string path = top->Disk != nullptr ? ShortName(top->Disk->DiskName()) : std::string();
   for (std::size_t i = chain.size(); i-- > 0;) path = JoinPath(path, chain[i]->Name);
   return path;
 }
+
+namespace {
+
+// The path on the target disk of an entry named `name` in the folder `dir`.
+std::string PlacedIn(const std::string &dir, const std::string &name) {
+  return dir + HostName(name);
+}
+
+}  // namespace
 
 std::string TSieFile::ExtractDir() const {
   if (!DestDir.empty()) return DestDir;
@@ -127,17 +141,37 @@ std::string TSieFile::ExtractDir() const {
   // topmost one); their names follow that destination in top-down order.
   std::vector<const TSieFile *> chain;
   const TSieFile *anchor = this;
-  while (anchor->DestDir.empty() && anchor->Parent != nullptr) {
-    anchor = anchor->Parent;
+  while (anchor->DestDir.empty() && anchor->parent_ != nullptr) {
+    anchor = anchor->parent_;
     chain.push_back(anchor);
   }
   if (chain.empty()) return std::string();
   std::string dir = anchor->DestDir;
-  for (std::size_t i = chain.size(); i-- > 0;) {
-    dir += HostName(chain[i]->Name);
-    dir += kPathDelimiter;
-  }
+  for (std::size_t i = chain.size(); i-- > 0;) dir = PlacedIn(dir, chain[i]->Name) + kPathDelimiter;
   return dir;
+}
+
+TExtractPaths::TExtractPaths(std::size_t maxLength) : maxLength_(maxLength) {}
+
+const std::optional<std::string> &TExtractPaths::PathOf(const TSieFile &entry) {
+  // The entries from this one up to the nearest one already worked out, then
+  // downwards: each path from its parent's, as ExtractDir joins them.
+  chain_.clear();
+  for (const TSieFile *e = &entry; e != nullptr && paths_.find(e) == paths_.end(); e = e->Parent())
+    chain_.push_back(e);
+  for (std::size_t i = chain_.size(); i-- > 0;) {
+    const TSieFile *node = chain_[i];
+    std::optional<std::string> path;
+    if (!node->DestDir.empty()) {
+      path = PlacedIn(node->DestDir, node->Name);
+    } else if (node->Parent() != nullptr) {
+      const std::optional<std::string> &parent = paths_[node->Parent()];
+      if (parent) path = PlacedIn(*parent + kPathDelimiter, node->Name);
+    }
+    if (path && path->size() > maxLength_) path.reset();
+    paths_.emplace(node, std::move(path));
+  }
+  return paths_[&entry];
 }
 
 }  // namespace quarn

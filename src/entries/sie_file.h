@@ -7,15 +7,28 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "util/tlist.h"
 
 namespace quarn {
 
-class TSieDisk;
-class TQuarn;
+// What an entry knows of the disk it belongs to: the disk's name, which
+// stands before the path of an entry that hangs below no other.
+class TEntryDisk {
+ public:
+  virtual std::string DiskName() const = 0;
+
+ protected:
+  TEntryDisk() = default;
+  TEntryDisk(const TEntryDisk &) = default;
+  TEntryDisk &operator=(const TEntryDisk &) = default;
+  ~TEntryDisk() = default;
+};
 
 // One piece of an entry's content.
 struct TExtent {
@@ -36,13 +49,17 @@ class TSieFile {
   // Releases the entry's extents and buffers; children are not touched.
   virtual ~TSieFile() = default;
 
+  // The tree. An entry is among the children of exactly the entry its
+  // parent names; only these three operations change the links.
+  TSieFile *Parent() const { return parent_; }
+  const TList<TSieFile *> &Children() const { return children_; }
   // Moves the entry under `newParent` (or detaches it with nullptr): out of
-  // the old parent's Children, appended to the new one's.
+  // the old parent's children, appended to the new one's.
   void SetParent(TSieFile *newParent);
-  // Hangs `child` below this entry; its position in Children. A child already
-  // there keeps its position.
+  // Hangs `child` below this entry; its position among the children. A child
+  // already there keeps its position.
   int AddChild(TSieFile *child);
-  // Takes `child` out of Children (later children move down) and detaches it.
+  // Takes `child` out of the children (later ones move down) and detaches it.
   void RemoveChild(TSieFile *child);
 
   // Appends an extent and adds its size to Size (a 32-bit sum that wraps).
@@ -67,10 +84,7 @@ class TSieFile {
   static void AppendJoinedPath(std::string &out, std::string_view parentPath, std::string_view name,
                                bool parentJoined = false);
 
-  TSieFile *Parent = nullptr;
-  TSieDisk *Disk = nullptr;
-  TQuarn *Owner = nullptr;
-  TList<TSieFile *> Children;
+  const TEntryDisk *Disk = nullptr;  // none for the nameless root and raw images
   TList<TExtent> Extents;
   std::uint32_t HeaderDescAddr = 0;  // descriptor of the first part's header chunk
   std::uint32_t HeaderDataAddr = 0;  // the first part's header
@@ -86,6 +100,28 @@ class TSieFile {
 
   // Longest name or listing path, in bytes.
   static constexpr std::size_t kMaxShortName = 255;
+
+ private:
+  TSieFile *parent_ = nullptr;
+  TList<TSieFile *> children_;
+};
+
+// Where extraction put the entries of one tree, from the destinations it
+// learned: an entry's path on the target disk is its ExtractDir followed by
+// its name in the host's form. Each path is worked out once, for callers that
+// ask of every entry of a tree (the directory fix-up at close).
+class TExtractPaths {
+ public:
+  // Paths longer than `maxLength` count as none, and so do those below them.
+  explicit TExtractPaths(std::size_t maxLength);
+  // None when no learned destination anchors the entry: nothing was
+  // extracted into its folder, or above it.
+  const std::optional<std::string> &PathOf(const TSieFile &entry);
+
+ private:
+  std::size_t maxLength_;
+  std::unordered_map<const TSieFile *, std::optional<std::string>> paths_;
+  std::vector<const TSieFile *> chain_;
 };
 
 // Cuts a byte string to a short name's length.
@@ -95,6 +131,11 @@ std::string ShortName(std::string text);
 // or slashes that is exactly "." or ".." has its dots written as "%2E", so no
 // name can lead a host out of the folder it extracts into.
 std::string EscapeDotPieces(const std::string &name);
+
+// The name a disk's entries are listed under: the disk's name with `suffix`
+// (".BIN" for its raw image, nothing for its root directory), as any other
+// name is escaped and cut.
+std::string DiskEntryName(const std::string &diskName, std::string_view suffix = {});
 
 }  // namespace quarn
 

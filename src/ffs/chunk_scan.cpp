@@ -6,7 +6,6 @@
 
 #include "ffs/flash_fs.h"
 #include "flash/sie_disk.h"
-#include "plugin/quarn.h"
 
 namespace quarn {
 
@@ -54,9 +53,7 @@ constexpr int kPrefetchAhead = 8;
 }  // namespace
 
 TDiskReader::TDiskReader(TSieDisk &disk, TEntryBudget &budget)
-    : disk_(disk),
-      budget_(budget),
-      image_(disk.Owner != nullptr ? disk.Owner->Window() : TFlashImage()) {}
+    : disk_(disk), budget_(budget), image_(disk.Dump().Window()) {}
 
 void TDiskReader::ChunkScan() {
   const std::uint32_t blocks = disk_.BlockCount();

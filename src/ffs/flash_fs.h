@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "entries/entry_budget.h"
 #include "entries/sie_file.h"
-#include "ffs/fs_limits.h"
 #include "flash/flash_image.h"
 #include "util/tlist.h"
 
@@ -102,6 +102,7 @@ std::string EepromBlockText(int blockNumber, int versionByte);
 // its stages, in calling order.
 class TDiskReader {
  public:
+  // Reads `disk`, drawing on `budget` for what it makes.
   TDiskReader(TSieDisk &disk, TEntryBudget &budget);
 
   // All stages, after the disk's old entries are released.
@@ -148,11 +149,10 @@ class TDiskReader {
  private:
   TSieFile *NewEntry(TSieFile *parent);
   void EnsureRoot();
-  void AddEntry(TSieFile *entry);
 
   TSieDisk &disk_;
   TEntryBudget &budget_;
-  TFlashImage image_;
+  const TFlashImage &image_;
   // The parent ids of PartsByParent, side by side, for the tree walk's
   // lookups; filled by JoinLinks.
   std::vector<std::uint16_t> parentKeys_;

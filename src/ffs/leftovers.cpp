@@ -8,7 +8,6 @@
 
 #include "ffs/flash_fs.h"
 #include "flash/sie_disk.h"
-#include "plugin/quarn.h"
 
 namespace quarn {
 
@@ -67,37 +66,31 @@ std::string EepromBlockText(int blockNumber, int versionByte) {
   return text;
 }
 
-void TDiskReader::AddEntry(TSieFile *entry) {
-  if (!disk_.Entries) disk_.Entries = std::make_unique<TList<TSieFile *>>();
-  disk_.Entries->Add(entry);
-}
-
 void TDiskReader::EnsureRoot() {
-  if (disk_.Root != nullptr) return;
+  if (disk_.Root() != nullptr) return;
   TSieFile *root = NewEntry(nullptr);
   root->Attr = kRootAttr;
-  root->Name = EscapeDotPieces(ShortName(disk_.DiskName()));
-  disk_.Root = root;
-  AddEntry(root);
+  root->Name = DiskEntryName(disk_.DiskName());
+  disk_.SetRoot(root);
 }
 
 void TDiskReader::ListLeftovers() {
   const DiskKind kind = ClassifyDisk(disk_.DiskName());
   const int chunks = ChunkList.Count();
   if (kind == DiskKind::Plain && chunks == 0) return;
-  if (disk_.Root == nullptr && !budget_.TakeEntry()) return;
+  if (disk_.Root() == nullptr && !budget_.TakeEntry()) return;
   EnsureRoot();
-  const std::uint16_t date = disk_.Owner != nullptr ? disk_.Owner->ArcDate : 0;
-  const std::uint16_t time = disk_.Owner != nullptr ? disk_.Owner->ArcTime : 0;
+  const std::uint16_t date = disk_.Dump().ArcDate();
+  const std::uint16_t time = disk_.Dump().ArcTime();
 
   if (kind == DiskKind::Plain) {
     if (!budget_.TakeEntry()) return;
-    TSieFile *folder = NewEntry(disk_.Root);
+    TSieFile *folder = NewEntry(disk_.Root());
     folder->Name = "LostBlocks";
     folder->Attr = kDirAttr;
     folder->Date = date;
     folder->Time = time;
-    AddEntry(folder);
+    disk_.AddEntry(folder);
     for (int i = 0; i < chunks && budget_.TakeEntry(); ++i) {
       const TChunk &chunk = ChunkList[i];
       TSieFile *block = NewEntry(folder);
@@ -108,7 +101,7 @@ void TDiskReader::ListLeftovers() {
       extent.DataAddr = chunk.DataAddr;
       extent.Size = chunk.Size;
       block->AddExtent(std::move(extent));
-      AddEntry(block);
+      disk_.AddEntry(block);
     }
     return;
   }
@@ -122,7 +115,7 @@ void TDiskReader::ListLeftovers() {
     // One byte of the chunk is the block's version, the rest its payload. A
     // chunk of size 0 has neither: an empty block of version 0.
     const std::uint32_t payloadSize = chunk.Size > 0 ? chunk.Size - 1 : 0;
-    TSieFile *block = NewEntry(disk_.Root);
+    TSieFile *block = NewEntry(disk_.Root());
     block->Name = Numbered("eeprom 1_", number, ".bin");
     block->Date = date;
     block->Time = time;
@@ -130,13 +123,13 @@ void TDiskReader::ListLeftovers() {
     payload.DataAddr = full ? chunk.DataAddr + 1 : chunk.DataAddr;
     payload.Size = payloadSize;
     block->AddExtent(std::move(payload));
-    AddEntry(block);
+    disk_.AddEntry(block);
 
     int version = 0;
     if (chunk.Size > 0)
       version = image_.ReadByte(full ? chunk.DataAddr : chunk.DataAddr + chunk.Size - 1);
     const std::string text = EepromBlockText(number, version);
-    TSieFile *description = NewEntry(disk_.Root);
+    TSieFile *description = NewEntry(disk_.Root());
     description->Name = Numbered("eeprom 1_", number, ".bid");
     description->Date = date;
     description->Time = time;
@@ -145,7 +138,7 @@ void TDiskReader::ListLeftovers() {
     textExtent.Buffer = std::make_unique<std::uint8_t[]>(text.size());
     std::copy(text.begin(), text.end(), textExtent.Buffer.get());
     description->AddExtent(std::move(textExtent));
-    AddEntry(description);
+    disk_.AddEntry(description);
   }
 }
 

@@ -1,14 +1,12 @@
 // Reading a flash disk's file system into entries.
 #include "ffs/flash_fs.h"
 #include "flash/sie_disk.h"
-#include "plugin/quarn.h"
 
 namespace quarn {
 
 void TSieDisk::ParseDisk() {
-  if (Owner == nullptr) return;
   ReleaseEntries();
-  TDiskReader reader(*this, Owner->FsBudget);
+  TDiskReader reader(*this, Dump().Budget());
   reader.Run();
 }
 

@@ -11,7 +11,6 @@ TSieFile *TDiskReader::NewEntry(TSieFile *parent) {
   TSieFile *entry = disk_.NewEntry();
   if (parent != nullptr) entry->SetParent(parent);
   entry->Disk = &disk_;
-  entry->Owner = disk_.Owner;
   return entry;
 }
 
@@ -69,17 +68,15 @@ bool TDiskReader::BuildTree(const TPartRec *rootPart) {
   TSieFile *root = EntryFromPart(nullptr, rootPart);
   if (root == nullptr) return false;
   // The disk's root carries the disk's name, whatever its header says.
-  root->Name = EscapeDotPieces(ShortName(disk_.DiskName()));
-  disk_.Root = root;
-  disk_.Entries = std::make_unique<TList<TSieFile *>>();
-  disk_.Entries->Add(root);
+  root->Name = DiskEntryName(disk_.DiskName());
+  disk_.SetRoot(root);
   WalkTree();
   ConsumeUsed();
   return true;
 }
 
 void TDiskReader::WalkTree() {
-  TList<TSieFile *> &entries = *disk_.Entries;
+  const TList<TSieFile *> &entries = *disk_.Entries();
   // The list grows behind the position being walked: each entry is walked
   // once, and a part can only become the child of the one entry whose id its
   // parent id names, so the walk ends after one step per part.
@@ -102,7 +99,7 @@ void TDiskReader::WalkTree() {
       if (child->PrevId != kNoPart) continue;
       TSieFile *entry = EntryFromPart(parent, child);
       if (entry == nullptr) continue;
-      entries.Add(entry);
+      disk_.AddEntry(entry);
       // "????" is how the phone writes a name it could not store.
       if (entry->Name == "????") entry->Name = "%3F%3F%3F%3F";
     }
@@ -117,7 +114,7 @@ void TDiskReader::ConsumeUsed() {
   // dropped in one pass over each list.
   std::vector<std::uint32_t> chunkRemovals(0x10000, 0);
   std::vector<std::uint8_t> partRemoved(0x10000, 0);
-  for (const TSieFile *entry : *disk_.Entries) {
+  for (const TSieFile *entry : *disk_.Entries()) {
     partRemoved[entry->Id] = 1;
     ++chunkRemovals[entry->Id];
     for (const TExtent &extent : entry->Extents) {

@@ -9,11 +9,9 @@
 #include <cstring>
 #include <string>
 
-namespace quarn {
+#include "flash/dump_format.h"
 
-constexpr std::uint32_t FlashBase = 0xA0000000;
-// The flash window is 32 MiB: addresses 0xA0000000..0xA1FFFFFF.
-constexpr std::uint32_t FlashWindowSize = 0x2000000;
+namespace quarn {
 
 // Top byte 0xA0 or 0xA1: the flash, mapped onto the image.
 constexpr bool InFlashWindow(std::uint32_t address) { return ((address >> 24) & 0xFE) == 0xA0; }

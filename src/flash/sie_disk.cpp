@@ -1,25 +1,24 @@
 #include "flash/sie_disk.h"
 
-#include "plugin/quarn.h"
-
 namespace quarn {
 
 std::uint32_t TSieDisk::BlockCount() const {
-  return Descriptor != nullptr ? LoadU32(Descriptor + descriptor::NumBlocks) : 0;
+  return descriptor_ != nullptr ? LoadU32(descriptor_ + descriptor::NumBlocks) : 0;
 }
 
 std::string TSieDisk::DiskName() const {
   std::string name;
-  if (Owner == nullptr || Descriptor == nullptr) return name;
-  if (!Owner->ReadDiskName(LoadU32(Descriptor + descriptor::NameAddr), name)) name.clear();
+  if (descriptor_ == nullptr) return name;
+  if (!dump_->Window().ReadDiskName(LoadU32(descriptor_ + descriptor::NameAddr), name))
+    name.clear();
   return name;
 }
 
 TBlockRef TSieDisk::Block(std::uint32_t index) const {
   // The scan that made the disk checked that all BlockCount entries lie
   // inside the image.
-  if (BlockTable == nullptr || index >= BlockCount()) return {};
-  const std::uint8_t *entry = BlockTable + static_cast<std::size_t>(index) * kBlockRefSize;
+  if (blockTable_ == nullptr || index >= BlockCount()) return {};
+  const std::uint8_t *entry = blockTable_ + static_cast<std::size_t>(index) * kBlockRefSize;
   return {LoadU32(entry), LoadU32(entry + 4)};
 }
 
@@ -31,13 +30,39 @@ TSieFile *TSieDisk::NewEntry() {
   return &entryBlocks_.back()[entriesUsed_++];
 }
 
+void TSieDisk::SetRoot(TSieFile *root) {
+  if (root_ != nullptr) return;
+  root_ = root;
+  if (!entries_) entries_ = std::make_unique<TList<TSieFile *>>();
+  AddEntry(root);
+}
+
+void TSieDisk::AddEntry(TSieFile *entry) {
+  if (!entries_) entries_ = std::make_unique<TList<TSieFile *>>();
+  entries_->Add(entry);
+}
+
 void TSieDisk::ReleaseEntries() {
-  Root = nullptr;
-  Entries.reset();
+  root_ = nullptr;
+  entries_.reset();
   // Later entries hang below earlier ones: the last block goes first, and a
   // block destroys its entries from its end.
   while (!entryBlocks_.empty()) entryBlocks_.pop_back();
   entriesUsed_ = 0;
+}
+
+std::vector<std::unique_ptr<TSieDisk>> FindDisks(TDump &dump, std::uint32_t start,
+                                                 std::uint32_t step) {
+  std::vector<std::unique_ptr<TSieDisk>> disks;
+  const TFlashImage &window = dump.Window();
+  if (window.Data() == nullptr) return disks;
+  TPartitionScan scan(window);
+  for (const std::uint32_t offset : scan.FindRun(start, step)) {
+    const std::uint8_t *record = window.Data() + offset;
+    disks.push_back(std::make_unique<TSieDisk>(
+        dump, record, window.Translate(LoadU32(record + descriptor::BlockTableAddr))));
+  }
+  return disks;
 }
 
 }  // namespace quarn

@@ -10,16 +10,18 @@
 #include <vector>
 
 #include "entries/sie_file.h"
+#include "flash/dump.h"
 #include "flash/partition_table.h"
 #include "util/tlist.h"
 
 namespace quarn {
 
-class TQuarn;
-
-class TSieDisk {
+class TSieDisk final : public TEntryDisk {
  public:
-  explicit TSieDisk(TQuarn *owner) : Owner(owner) {}
+  // A disk of `dump` whose record lies at `descriptor` and whose block table
+  // starts at `blockTable`, both in the dump's image.
+  TSieDisk(TDump &dump, const std::uint8_t *descriptor, const std::uint8_t *blockTable)
+      : dump_(&dump), descriptor_(descriptor), blockTable_(blockTable) {}
   TSieDisk(const TSieDisk &) = delete;
   TSieDisk &operator=(const TSieDisk &) = delete;
   // Releases the disk's entry tree and entry list.
@@ -27,34 +29,50 @@ class TSieDisk {
 
   // NumBlocks of the descriptor; 0 without one.
   std::uint32_t BlockCount() const;
-  // The disk's name; empty without an owner, a descriptor or a valid name.
-  std::string DiskName() const;
+  // The disk's name; empty without a descriptor or a valid name.
+  std::string DiskName() const override;
   // Block `index` of the block table, in table order; {0, 0} past its end.
   TBlockRef Block(std::uint32_t index) const;
+  // The dump the disk lies in.
+  TDump &Dump() const { return *dump_; }
 
   // Reads the disk's flash file system into Root and Entries, releasing
-  // what an earlier call made.
+  // what an earlier call made. The file-system reader's work (src/ffs).
   void ParseDisk();
+
+  // The root directory, or none.
+  TSieFile *Root() const { return root_; }
+  // Every entry of the disk, the root first, or none.
+  const TList<TSieFile *> *Entries() const { return entries_.get(); }
 
   // A new entry owned by the disk; it lives until ReleaseEntries or the
   // disk's destruction.
   TSieFile *NewEntry();
+  // Makes `root` (an entry of the disk's own) its root directory and
+  // appends it to its entries. Only while the disk has no root.
+  void SetRoot(TSieFile *root);
+  // Appends an entry of the disk's own to its entry list.
+  void AddEntry(TSieFile *entry);
   // Releases the entry tree and the entry list: Root and Entries are none.
   void ReleaseEntries();
 
-  TQuarn *Owner = nullptr;
-  const std::uint8_t *Descriptor = nullptr;    // the disk's record in the image
-  const std::uint8_t *BlockTable = nullptr;    // its first block-table entry in the image
-  TSieFile *Root = nullptr;                    // root directory, or none
-  std::unique_ptr<TList<TSieFile *>> Entries;  // every entry of the disk, or none
-
  private:
+  TDump *dump_;
+  const std::uint8_t *descriptor_;  // the disk's record in the image
+  const std::uint8_t *blockTable_;  // its first block-table entry in the image
+  TSieFile *root_ = nullptr;
+  std::unique_ptr<TList<TSieFile *>> entries_;
   // Owns what NewEntry made, in blocks of kEntryBlock: entries keep their
   // addresses, and a disk's thousands of entries cost a few allocations.
   static constexpr std::size_t kEntryBlock = 256;
   std::vector<std::unique_ptr<TSieFile[]>> entryBlocks_;
   std::size_t entriesUsed_ = 0;  // in the last block
 };
+
+// The disks of the first run of valid records of the dump's partition table
+// (see TPartitionScan), in table order; none when there is no table.
+std::vector<std::unique_ptr<TSieDisk>> FindDisks(TDump &dump, std::uint32_t start,
+                                                 std::uint32_t step);
 
 }  // namespace quarn
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "flash/dump_format.h"
 #include "platform/platform.h"
 #include "plugin/quarn.h"
 #include "wcxhead.h"
@@ -14,11 +15,6 @@ namespace {
 
 TQuarn *ArchiveOf(void *handle) { return static_cast<TQuarn *>(handle); }
 
-// The dump's signature and where it lies.
-constexpr DWORD kDumpSize = 0x2000000;
-constexpr LONG kSignatureOffset = 544;
-constexpr char kSignature[7] = {'S', 'I', 'E', 'M', 'E', 'N', 'S'};
-
 bool IsDump(const char *fileName) {
   const HANDLE file =
       CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -27,12 +23,13 @@ bool IsDump(const char *fileName) {
   bool answer = false;
   DWORD sizeHigh = 0;
   const DWORD sizeLow = GetFileSize(file, &sizeHigh);
-  if (sizeHigh == 0 && sizeLow == kDumpSize &&
-      SetFilePointer(file, kSignatureOffset, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER) {
-    char buffer[sizeof kSignature] = {};
+  if (sizeHigh == 0 && sizeLow == quarn::kDumpSize &&
+      SetFilePointer(file, quarn::kSignatureOffset, nullptr, FILE_BEGIN) !=
+          INVALID_SET_FILE_POINTER) {
+    char buffer[sizeof quarn::kSignature] = {};
     DWORD read = 0;
     if (ReadFile(file, buffer, sizeof buffer, &read, nullptr))
-      answer = std::equal(buffer, buffer + sizeof buffer, kSignature);
+      answer = std::equal(buffer, buffer + sizeof buffer, quarn::kSignature);
   }
   CloseHandle(file);
   return answer;

@@ -1,13 +1,11 @@
 // Extraction: ProcessFile, the destinations it learns, and the fix-up that
 // stamps the directories an extraction created when the archive is closed.
-#include <algorithm>
 #include <optional>
-#include <unordered_map>
-#include <vector>
 
 #include "platform/host_path.h"
 #include "platform/platform.h"
 #include "plugin/quarn.h"
+#include "util/civil_date.h"
 
 namespace quarn {
 
@@ -24,9 +22,9 @@ constexpr std::size_t kMaxHostPath = 4096;
 }  // namespace
 
 int TQuarn::ProcessFile(int operation, char *destName) {
-  const int count = Listing.Count();
-  if (Cursor < 0) Cursor = 0;
-  if (Cursor > count - 1) Cursor = count - 1;
+  const int count = listing_.Count();
+  if (cursor_ < 0) cursor_ = 0;
+  if (cursor_ > count - 1) cursor_ = count - 1;
   if (operation != PK_SKIP && operation != PK_TEST && operation != PK_EXTRACT)
     return E_NOT_SUPPORTED;
   // Testing reads nothing and checks nothing; skipping neither.
@@ -34,7 +32,7 @@ int TQuarn::ProcessFile(int operation, char *destName) {
   // An empty listing has no entry to extract.
   if (count == 0) return E_END_ARCHIVE;
   if (destName == nullptr) return E_ECREATE;
-  return Extract(*Listing[Cursor], destName);
+  return Extract(*listing_[cursor_], destName);
 }
 
 int TQuarn::Extract(TSieFile &entry, char *destName) {
@@ -45,7 +43,7 @@ int TQuarn::Extract(TSieFile &entry, char *destName) {
   if (target == INVALID_HANDLE_VALUE) return E_ECREATE;
   SetFilePointer(target, 0, nullptr, FILE_BEGIN);
 
-  const TFlashImage window = Window();
+  const TFlashImage &window = dump_->Window();
   int result = 0;
   DWORD sinceProgress = 0;
   for (const TExtent &extent : entry.Extents) {
@@ -65,8 +63,8 @@ int TQuarn::Extract(TSieFile &entry, char *destName) {
         cut = true;
       }
     }
-    if (ProcessDataProc != nullptr) {
-      const int goOn = ProcessDataProc(destName, static_cast<int>(sinceProgress));
+    if (processDataProc_ != nullptr) {
+      const int goOn = processDataProc_(destName, static_cast<int>(sinceProgress));
       sinceProgress = 0;
       if (goOn == 0) {
         result = E_EABORTED;
@@ -100,7 +98,7 @@ int TQuarn::Extract(TSieFile &entry, char *destName) {
 void TQuarn::LearnDestination(TSieFile *entry, const std::string &target) {
   std::string path = target;
   // Upwards through the ancestors, one level per step.
-  for (TSieFile *e = entry; e != nullptr; e = e->Parent) {
+  for (TSieFile *e = entry; e != nullptr; e = e->Parent()) {
     if (!e->DestDir.empty()) return;
     // The last delimiter, passing over the trail bytes of double-byte
     // characters.
@@ -115,7 +113,7 @@ void TQuarn::LearnDestination(TSieFile *entry, const std::string &target) {
     }
     std::string dir = path.substr(0, split);
     if (!NameMatches(path.substr(split), HostName(e->Name))) return;
-    if (e->Parent != nullptr || !e->FullPath().empty())
+    if (e->Parent() != nullptr || !e->FullPath().empty())
       e->DestDir = dir;
     else
       e->DestDir = path + kPathDelimiter;  // the nameless root: the target is its directory
@@ -135,36 +133,11 @@ bool TQuarn::NameMatches(std::string a, std::string b) {
 void TQuarn::FixUpDirectories() {
   // Failures here are silent: the archive is being closed.
   try {
-    // Path on the target disk of an entry, from its nearest ancestor with a
-    // learned destination; none when no learned destination anchors it (the
-    // extraction did not place it) or it would be longer than any host path.
-    std::unordered_map<const TSieFile *, std::optional<std::string>> paths;
-    std::vector<const TSieFile *> chain;
-    auto pathOf = [&](const TSieFile *entry) -> const std::optional<std::string> & {
-      chain.clear();
-      for (const TSieFile *e = entry; e != nullptr && paths.find(e) == paths.end(); e = e->Parent)
-        chain.push_back(e);
-      for (std::size_t i = chain.size(); i-- > 0;) {
-        const TSieFile *node = chain[i];
-        std::optional<std::string> path;
-        if (!node->DestDir.empty()) {
-          path = node->DestDir;
-        } else if (node->Parent != nullptr) {
-          const std::optional<std::string> &parent = paths[node->Parent];
-          if (parent) path = *parent + kPathDelimiter;
-        }
-        if (path) {
-          *path += HostName(node->Name);
-          if (path->size() > kMaxHostPath) path.reset();
-        }
-        paths.emplace(node, std::move(path));
-      }
-      return paths[entry];
-    };
-
-    for (const TSieFile *entry : Listing) {
+    // Only folders the extraction placed, below a destination it learned.
+    TExtractPaths places(kMaxHostPath);
+    for (const TSieFile *entry : listing_) {
       if ((entry->Attr & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
-      const std::optional<std::string> &path = pathOf(entry);
+      const std::optional<std::string> &path = places.PathOf(*entry);
       if (!path) continue;
       const HANDLE dir = CreateFileA(path->c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -176,8 +149,8 @@ void TQuarn::FixUpDirectories() {
       if (GetFileTime(dir, &created, nullptr, nullptr) &&
           FileTimeToLocalFileTime(&created, &localCreated) &&
           FileTimeToSystemTime(&localCreated, &when) &&
-          DateTimeFromSystemTime(when.wYear, when.wMonth, when.wDay, when.wHour, when.wMinute,
-                                 when.wSecond, when.wMilliseconds) > OpenedAt) {
+          DaysSince1899(when.wYear, when.wMonth, when.wDay, when.wHour, when.wMinute, when.wSecond,
+                        when.wMilliseconds) > openedAt_) {
         // Created after the archive was opened: by this extraction. The
         // entry's DOS date and time count as local time here.
         FILETIME local{};

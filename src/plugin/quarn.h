@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "entries/listing_order.h"
 #include "entries/sie_file.h"
-#include "ffs/fs_limits.h"
-#include "flash/flash_image.h"
+#include "flash/dump.h"
 #include "flash/sie_disk.h"
 #include "util/tlist.h"
 #include "wcxhead.h"
@@ -22,9 +22,12 @@ namespace quarn {
 
 class TQuarn {
  public:
-  // Opens the dump named in `data` and builds the listing. On failure
+  // Loads the dump named in `data` and builds the listing. On failure
   // data->OpenResult holds the WCX code and Opened() is false.
   explicit TQuarn(tOpenArchiveData *data);
+  // Builds the listing of a dump already in memory (`arcName` is what the
+  // records name as the archive).
+  TQuarn(std::unique_ptr<TDump> dump, std::int32_t openMode, const char *arcName = "");
   TQuarn(const TQuarn &) = delete;
   TQuarn &operator=(const TQuarn &) = delete;
   // Stamps the directories an extraction created, then frees everything.
@@ -37,21 +40,19 @@ class TQuarn {
   int ReadHeader(tHeaderData *header);
   // Skips, tests or extracts the entry ReadHeader returned last.
   int ProcessFile(int operation, char *destName);
-  void SetChangeVolProc(tChangeVolProc proc) { ChangeVolProc = proc; }
-  void SetProcessDataProc(tProcessDataProc proc) { ProcessDataProc = proc; }
+  void SetChangeVolProc(tChangeVolProc proc) { changeVolProc_ = proc; }
+  void SetProcessDataProc(tProcessDataProc proc) { processDataProc_ = proc; }
   // Finds the partition table and makes one disk per record of its run.
   void FindDisks(std::uint32_t start, std::uint32_t step);
 
-  // The image window (see TFlashImage).
-  const std::uint8_t *Translate(std::uint32_t address) const { return Window().Translate(address); }
-  std::uint8_t ReadByte(std::uint32_t address) const { return Window().ReadByte(address); }
-  std::uint32_t ReadDword(std::uint32_t address) const { return Window().ReadDword(address); }
-  bool ReadDiskName(std::uint32_t address, std::string &name) const {
-    return Window().ReadDiskName(address, name);
-  }
-  // Whether the 44 bytes at image offset `offset` are a valid disk descriptor.
-  bool ValidateDescriptor(std::uint32_t offset) const;
-  TFlashImage Window() const { return TFlashImage(Image.get(), ImageSize); }
+  // What the archive lists. The disks, in table order, own their entries;
+  // every disk's root and ".BIN" entry hangs below the nameless root.
+  const TDump &Dump() const { return *dump_; }
+  const TList<std::unique_ptr<TSieDisk>> &Disks() const { return disks_; }
+  const TSieFile &RootEntry() const { return *rootEntry_; }
+  const TList<TSieFile *> &Listing() const { return listing_; }
+  // The FullPath of the entry at `index` of the listing.
+  std::string_view ListingPath(int index) const { return order_.Path(index); }
 
   // Records where the host put `entry` and, as far as the names match, its
   // ancestors, from the target path of an extraction.
@@ -59,45 +60,29 @@ class TQuarn {
   // Equal apart from letter case, in the narrow code page's rules.
   static bool NameMatches(std::string a, std::string b);
 
-  tChangeVolProc ChangeVolProc = nullptr;
-  tProcessDataProc ProcessDataProc = nullptr;
-  std::uint16_t ArcTime = 0;  // DOS time of the dump's last write
-  std::uint16_t ArcDate = 0;  // DOS date of the dump's last write
-  std::int32_t OpenMode = 0;
-  double OpenedAt = 0;  // local time of opening, in days since 1899-12-30
-  std::unique_ptr<std::uint8_t[]> Image;
-  std::uint32_t ImageSize = 0;
-  std::int32_t Cursor = -1;  // index in Listing of the entry ReadHeader returned last
-  char ArcName[260] = {};
-  TList<std::unique_ptr<TSieDisk>> Disks;
-  std::unique_ptr<TSieFile> RootEntry;
-  TList<TSieFile *> Listing;
-  // What the disks' file systems may still make (see TEntryBudget).
-  TEntryBudget FsBudget;
-
  private:
-  void Open(tOpenArchiveData *data);
+  void Start(std::int32_t openMode);
   void BuildListing();
   void AddRawImageEntry(const TSieDisk &disk);
   void SortEntries();
-  std::string_view ListingPath(int index) const;
   int Extract(TSieFile &entry, char *destName);
   void FixUpDirectories();
 
+  tChangeVolProc changeVolProc_ = nullptr;      // stored, never called
+  tProcessDataProc processDataProc_ = nullptr;  // progress of an extraction
+  std::int32_t openMode_ = PK_OM_LIST;
+  double openedAt_ = 0;  // local time of opening, in days since 1899-12-30
+  std::unique_ptr<TDump> dump_;
+  std::int32_t cursor_ = -1;  // index in the listing of the entry ReadHeader returned last
+  char arcName_[260] = {};
+  TList<std::unique_ptr<TSieDisk>> disks_;
+  std::unique_ptr<TSieFile> rootEntry_;
+  TList<TSieFile *> listing_;
+  std::vector<std::unique_ptr<TSieFile>> rawImageEntries_;  // the ".BIN" entries
+  TListingOrder order_;
   bool listingBuilt_ = false;
   static constexpr int kReadAhead = 4;
-  std::vector<std::unique_ptr<TSieFile>> rawImageEntries_;  // the ".BIN" entries
-  // FullPath of each Listing entry: listingPathLength_[i] bytes of
-  // listingPathText_ from listingPathAt_[i].
-  std::string listingPathText_;
-  std::vector<std::uint32_t> listingPathAt_;
-  std::vector<std::uint32_t> listingPathLength_;
 };
-
-// Local date-time in days since 1899-12-30, to the millisecond.
-double DateTimeFromSystemTime(std::uint16_t year, std::uint16_t month, std::uint16_t day,
-                              std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
-                              std::uint16_t millisecond);
 
 }  // namespace quarn
 

@@ -37,7 +37,19 @@ constexpr CivilDate CivilFromDays(std::int64_t days) {
   return {static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0), month, day};
 }
 
+// A date and time of day as days since 1899-12-30, the fraction being the
+// time of day, kept to the millisecond.
+constexpr double DaysSince1899(std::int64_t year, int month, int day, int hour, int minute,
+                               int second, int millisecond) {
+  constexpr std::int64_t kDays1899To1970 = 25569;
+  const std::int64_t milliseconds =
+      ((static_cast<std::int64_t>(hour) * 60 + minute) * 60 + second) * 1000 + millisecond;
+  return static_cast<double>(DaysFromCivil(year, month, day) + kDays1899To1970) +
+         static_cast<double>(milliseconds) / 86400000.0;
+}
+
 static_assert(DaysFromCivil(1970, 1, 1) == 0);
+static_assert(DaysSince1899(1899, 12, 30, 12, 0, 0, 0) == 0.5);
 static_assert(DaysFromCivil(2000, 3, 1) == 11017);
 static_assert(CivilFromDays(11016).Month == 2 && CivilFromDays(11016).Day == 29);
 

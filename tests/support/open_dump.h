@@ -1,40 +1,39 @@
-// Opens a built dump as the archive object, for tests that look inside it.
+// Builds the archive object of a dump built in memory, for tests that look
+// inside it: no file is written.
 #ifndef QUARN_TESTS_OPEN_DUMP_H
 #define QUARN_TESTS_OPEN_DUMP_H
 
 #include <memory>
-#include <string>
 
 #include "dump_builder.h"
+#include "ffs_builder.h"
+#include "flash/dump.h"
 #include "plugin/quarn.h"
-#include "test_files.h"
 
 namespace quarn::testing {
 
+// The dump's own date and time that entries made from no part carry.
+constexpr std::uint16_t kInMemoryDate = (25 << 9) | (3 << 5) | 1;  // 2005-03-01
+constexpr std::uint16_t kInMemoryTime = (12 << 11);                // 12:00:00
+
+inline std::unique_ptr<TQuarn> OpenInMemory(const DumpBuilder &dump, int mode = PK_OM_LIST) {
+  return std::make_unique<TQuarn>(
+      TDump::Copy(dump.Data().data(), dump.Data().size(), kInMemoryDate, kInMemoryTime), mode,
+      "dump.bin");
+}
+
 class OpenedDump {
  public:
-  // Saves `dump` in a folder of its own and opens it for listing; the
-  // previous archive, if any, is closed first.
-  TQuarn &Open(const DumpBuilder &dump, const std::string &name = "dump.bin") {
+  // Builds the archive of `dump`; the previous one, if any, goes first.
+  TQuarn &Open(const DumpBuilder &dump) {
     archive_.reset();
-    path_ = dir_.File(name);
-    dump.Save(path_);
-    tOpenArchiveData data{};
-    data.ArcName = path_.data();
-    data.OpenMode = PK_OM_LIST;
-    archive_ = std::make_unique<TQuarn>(&data);
-    openResult_ = data.OpenResult;
+    archive_ = OpenInMemory(dump);
     return *archive_;
   }
-
   TQuarn &Archive() { return *archive_; }
-  int OpenResult() const { return openResult_; }
 
  private:
-  TempDir dir_;
-  std::string path_;
   std::unique_ptr<TQuarn> archive_;
-  int openResult_ = -1;
 };
 
 }  // namespace quarn::testing

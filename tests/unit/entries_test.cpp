@@ -82,18 +82,18 @@ TEST(ParentTest, SetParentMovesBetweenChildLists) {
   TSieFile *x = t.Make("x", p1);
   TSieFile *y = t.Make("y", p1);
   x->SetParent(p1);  // the current parent: nothing changes
-  ASSERT_EQ(p1->Children.Count(), 2);
-  EXPECT_EQ(p1->Children[0], x);
+  ASSERT_EQ(p1->Children().Count(), 2);
+  EXPECT_EQ(p1->Children()[0], x);
 
   x->SetParent(p2);
-  EXPECT_EQ(x->Parent, p2);
-  ASSERT_EQ(p1->Children.Count(), 1);
-  EXPECT_EQ(p1->Children[0], y);
-  ASSERT_EQ(p2->Children.Count(), 1);
+  EXPECT_EQ(x->Parent(), p2);
+  ASSERT_EQ(p1->Children().Count(), 1);
+  EXPECT_EQ(p1->Children()[0], y);
+  ASSERT_EQ(p2->Children().Count(), 1);
 
   x->SetParent(nullptr);
-  EXPECT_EQ(x->Parent, nullptr);
-  EXPECT_EQ(p2->Children.Count(), 0);
+  EXPECT_EQ(x->Parent(), nullptr);
+  EXPECT_EQ(p2->Children().Count(), 0);
 }
 
 TEST(ParentTest, AddChildKeepsAnExistingPositionAndRemoveChildDetaches) {
@@ -104,16 +104,16 @@ TEST(ParentTest, AddChildKeepsAnExistingPositionAndRemoveChildDetaches) {
   TSieFile *b = t.Make("b", other);
   EXPECT_EQ(p->AddChild(a), 0);
   EXPECT_EQ(p->AddChild(b), 1);
-  EXPECT_EQ(b->Parent, p);
-  EXPECT_EQ(other->Children.Count(), 0);
-  EXPECT_EQ(p->Children.Count(), 2);
+  EXPECT_EQ(b->Parent(), p);
+  EXPECT_EQ(other->Children().Count(), 0);
+  EXPECT_EQ(p->Children().Count(), 2);
 
   p->RemoveChild(a);
-  EXPECT_EQ(a->Parent, nullptr);
-  ASSERT_EQ(p->Children.Count(), 1);
-  EXPECT_EQ(p->Children[0], b);
+  EXPECT_EQ(a->Parent(), nullptr);
+  ASSERT_EQ(p->Children().Count(), 1);
+  EXPECT_EQ(p->Children()[0], b);
   p->RemoveChild(a);  // absent: nothing happens
-  EXPECT_EQ(p->Children.Count(), 1);
+  EXPECT_EQ(p->Children().Count(), 1);
 }
 
 TEST(ExtentTest, SizeIsTheWrappingSumOfExtents) {

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "dump_builder.h"
+#include "ffs_builder.h"
+#include "open_dump.h"
 #include "platform/host_path.h"
 #include "platform/platform.h"
 #include "plugin/quarn.h"
@@ -247,54 +249,53 @@ TEST(NameMatchesTest, ComparesWithoutCase) {
   EXPECT_FALSE(TQuarn::NameMatches("a.txt", "a.txt "));
 }
 
-// The fix-up at close, with directory entries hung into a real archive.
+// The fix-up at close: a disk with the folders "made", "kept" and "never",
+// each holding a file, extracted as a host does.
 class FixUpTest : public ExtractTest {
  protected:
-  // Directory entries below the archive's nameless root, owned here.
-  TSieFile *Dir(TQuarn &archive, const std::string &name, std::uint32_t attr) {
-    entries_.push_back(std::make_unique<TSieFile>());
-    TSieFile *e = entries_.back().get();
-    e->Name = name;
-    e->Attr = attr;
-    e->Date = (26 << 9) | (7 << 5) | 4;  // 2006-07-04
-    e->Time = (8 << 11) | (30 << 5);     // 08:30:00
-    e->SetParent(archive.RootEntry.get());
-    archive.Listing.Add(e);
-    return e;
+  FixUpTest() {
+    dump_.Disk(0x100, "FFS", 0x1000, 0x2000, {{At(0x100000), 0x10000}}, false);
+    FlashFs fs(dump_, {{At(0x100000), 0x10000}});
+    const std::uint16_t root = fs.Root();
+    for (const char *name : {"made", "kept", "never"}) fs.File(fs.Dir(root, name), "f", Bytes("x"));
   }
-  // The moment the entries' DOS date and time name, taken as local time.
+  // Extracts FFS\<folder>\f into out/FFS/<folder>/f; false when not listed.
+  bool ExtractInto(TQuarn &archive, const std::filesystem::path &out, const std::string &folder) {
+    tHeaderData header{};
+    while (archive.ReadHeader(&header) == 0) {
+      if (HostName("FFS\\" + folder + "\\f") != header.FileName) continue;
+      std::string target = (out / "FFS" / folder / "f").string();
+      return archive.ProcessFile(PK_EXTRACT, target.data()) == 0;
+    }
+    return false;
+  }
+  // The moment the folders' DOS date and time name, taken as local time.
   static std::int64_t EntryMomentAsLocal() {
     FILETIME local{};
     FILETIME utc{};
-    DosDateTimeToFileTime((26 << 9) | (7 << 5) | 4, (8 << 11) | (30 << 5), &local);
+    DosDateTimeToFileTime(kSampleDate, kSampleTime, &local);
     LocalFileTimeToFileTime(&local, &utc);
     const auto ticks = (static_cast<std::uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
     return static_cast<std::int64_t>(ticks / 10000000) - 11644473600LL;
   }
-  std::vector<std::unique_ptr<TSieFile>> entries_;
+  DumpBuilder dump_{0x200000};
 };
 
 TEST_F(FixUpTest, DirectoriesCreatedDuringExtractionGetTheirEntrysTime) {
   const std::filesystem::path out = dir_.Path() / "out";
-  std::filesystem::create_directories(out / "kept");
-  const std::int64_t keptTime = ModifiedTime((out / "kept").string());
-  tOpenArchiveData data{};
-  std::string path = dumpPath_;
-  data.ArcName = path.data();
-  data.OpenMode = PK_OM_EXTRACT;
-  auto archive = std::make_unique<TQuarn>(&data);
-  ASSERT_TRUE(archive->Opened());
-  TSieFile *made = Dir(*archive, "made", 0x10);
-  TSieFile *kept = Dir(*archive, "kept", 0x10);
-  TSieFile *never = Dir(*archive, "never", 0x10);  // not placed by the host
-  (void)never;
+  std::filesystem::create_directories(out / "FFS" / "kept");
+  std::filesystem::create_directories(out / "FFS" / "never");
+  const std::int64_t keptTime = ModifiedTime((out / "FFS" / "kept").string());
+  const std::int64_t neverTime = ModifiedTime((out / "FFS" / "never").string());
+  std::unique_ptr<TQuarn> archive = OpenInMemory(dump_, PK_OM_EXTRACT);
 
   // The host creates "made" during the extraction, after the archive opened.
-  std::filesystem::create_directories(out / "made");
+  std::filesystem::create_directories(out / "FFS" / "made");
   FILETIME birth{};
   {
-    const HANDLE probe = CreateFileA((out / "made").string().c_str(), FILE_WRITE_ATTRIBUTES, 0,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE probe =
+        CreateFileA((out / "FFS" / "made").string().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(probe, INVALID_HANDLE_VALUE);
     GetFileTime(probe, &birth, nullptr, nullptr);
     CloseHandle(probe);
@@ -302,28 +303,23 @@ TEST_F(FixUpTest, DirectoriesCreatedDuringExtractionGetTheirEntrysTime) {
   if (birth.dwHighDateTime == 0 && birth.dwLowDateTime == 0)
     GTEST_SKIP() << "this file system keeps no creation times: the fix-up leaves directories alone";
 
-  const std::string base = out.string() + kPathDelimiter;
-  TQuarn::LearnDestination(made, base + "made");
-  TQuarn::LearnDestination(kept, base + "kept");
+  ASSERT_TRUE(ExtractInto(*archive, out, "kept"));
+  ASSERT_TRUE(ExtractInto(*archive, out, "made"));
   archive.reset();  // close: the fix-up runs
 
-  EXPECT_EQ(ModifiedTime((out / "made").string()), EntryMomentAsLocal());
-  EXPECT_EQ(ModifiedTime((out / "kept").string()), keptTime);
+  EXPECT_EQ(ModifiedTime((out / "FFS" / "made").string()), EntryMomentAsLocal());
+  EXPECT_EQ(ModifiedTime((out / "FFS" / "kept").string()), keptTime);
+  EXPECT_EQ(ModifiedTime((out / "FFS" / "never").string()), neverTime);  // not placed by the host
 }
 
 TEST_F(FixUpTest, AnArchiveOpenedForListingTouchesNothing) {
   const std::filesystem::path out = dir_.Path() / "out";
-  tOpenArchiveData data{};
-  std::string path = dumpPath_;
-  data.ArcName = path.data();
-  data.OpenMode = PK_OM_LIST;
-  auto archive = std::make_unique<TQuarn>(&data);
-  TSieFile *made = Dir(*archive, "made", 0x10);
-  std::filesystem::create_directories(out / "made");
-  const std::int64_t before = ModifiedTime((out / "made").string());
-  TQuarn::LearnDestination(made, out.string() + kPathDelimiter + "made");
+  std::unique_ptr<TQuarn> archive = OpenInMemory(dump_, PK_OM_LIST);
+  std::filesystem::create_directories(out / "FFS" / "made");
+  const std::int64_t before = ModifiedTime((out / "FFS" / "made").string());
+  ASSERT_TRUE(ExtractInto(*archive, out, "made"));
   archive.reset();
-  EXPECT_EQ(ModifiedTime((out / "made").string()), before);
+  EXPECT_EQ(ModifiedTime((out / "FFS" / "made").string()), before);
 }
 
 }  // namespace

@@ -35,11 +35,11 @@ class FfsTest : public ::testing::Test {
  protected:
   TQuarn &Open(const DumpBuilder &dump) {
     TQuarn &archive = opened_.Open(dump);
-    EXPECT_EQ(opened_.OpenResult(), 0);
+    EXPECT_TRUE(archive.Opened());
     archive_ = &archive;
     return archive;
   }
-  TSieDisk &Disk(int index = 0) { return *archive_->Disks[index]; }
+  TSieDisk &Disk(int index = 0) { return *archive_->Disks()[index]; }
 
   // The first stage of the disk's reading, for a look at its lists.
   std::unique_ptr<TDiskReader> FirstStage(int disk = 0) {
@@ -53,14 +53,14 @@ class FfsTest : public ::testing::Test {
 
   std::vector<std::string> EntryNames(int disk = 0) {
     std::vector<std::string> names;
-    if (Disk(disk).Entries)
-      for (const TSieFile *e : *Disk(disk).Entries) names.push_back(e->Name);
+    if (Disk(disk).Entries())
+      for (const TSieFile *e : *Disk(disk).Entries()) names.push_back(e->Name);
     return names;
   }
 
   std::vector<std::string> ListingPaths() {
     std::vector<std::string> paths;
-    for (const TSieFile *e : archive_->Listing) paths.push_back(e->FullPath());
+    for (const TSieFile *e : archive_->Listing()) paths.push_back(e->FullPath());
     return paths;
   }
 
@@ -266,13 +266,13 @@ DumpBuilder WorkedTree() {
 TEST_F(FfsTest, TreeOfTheWorkedExample) {
   Open(WorkedTree());
   TSieDisk &disk = Disk();
-  ASSERT_NE(disk.Root, nullptr);
+  ASSERT_NE(disk.Root(), nullptr);
   EXPECT_EQ(EntryNames(), (std::vector<std::string>{"FFS", "a.txt", "sub", "%3F%3F%3F%3F",
                                                     "LostBlocks", "block 40.bin"}));
-  EXPECT_EQ(disk.Root->Attr, 0x10u);
-  EXPECT_EQ(disk.Root->Parent, archive_->RootEntry.get());
+  EXPECT_EQ(disk.Root()->Attr, 0x10u);
+  EXPECT_EQ(disk.Root()->Parent(), &archive_->RootEntry());
 
-  const TSieFile &file = *(*disk.Entries)[1];
+  const TSieFile &file = *(*disk.Entries())[1];
   EXPECT_EQ(file.Size, 150u);
   ASSERT_EQ(file.Extents.Count(), 2);
   EXPECT_EQ(file.Extents[0].Id, 4);
@@ -285,8 +285,8 @@ TEST_F(FfsTest, TreeOfTheWorkedExample) {
   EXPECT_EQ(file.HeaderDataAddr, At(kBlock0 + 0x18));  // after the root's 24 bytes
   EXPECT_EQ(file.Date, kSampleDate);
   EXPECT_EQ(file.Time, kSampleTime);
-  EXPECT_EQ((*disk.Entries)[3]->Size, 7u);
-  EXPECT_EQ((*disk.Entries)[3]->Parent, (*disk.Entries)[2]);
+  EXPECT_EQ((*disk.Entries())[3]->Size, 7u);
+  EXPECT_EQ((*disk.Entries())[3]->Parent(), (*disk.Entries())[2]);
 
   EXPECT_EQ(ListingPaths(), (std::vector<std::string>{"FFS", "FFS.BIN", "FFS\\LostBlocks",
                                                       "FFS\\LostBlocks\\block 40.bin", "FFS\\a.txt",
@@ -340,7 +340,7 @@ TEST_F(FfsTest, BatchedConsumptionMatchesOneRemovalAtATime) {
     sequential.ChunkList = reader.ChunkList;
     sequential.PartList = reader.PartList;
     ASSERT_TRUE(reader.BuildTree(reader.FindRootPart())) << round;
-    for (const TSieFile *e : *Disk().Entries) {
+    for (const TSieFile *e : *Disk().Entries()) {
       sequential.RemovePart(e->Id);
       sequential.RemoveChunk(e->Id);
       for (const TExtent &x : e->Extents) {
@@ -380,15 +380,15 @@ TEST_F(FfsTest, RootChoiceAndRefusals) {
     block.Part({.Id = 2, .ParentId = 2, .Attr = 0x10, .PrevId = 4});
     block.Part({.Id = 4, .ParentId = 2, .Name = "file"});
     Open(dump);
-    EXPECT_EQ(Disk().Root, nullptr);
-    EXPECT_FALSE(Disk().Entries);
+    EXPECT_EQ(Disk().Root(), nullptr);
+    EXPECT_FALSE(Disk().Entries());
     EXPECT_EQ(ListingPaths(), (std::vector<std::string>{"FFS.BIN"}));
   }
   {
     // No live chunk at all.
     Open(OneDisk({{At(kBlock0), 0x10000}}));
-    EXPECT_EQ(Disk().Root, nullptr);
-    EXPECT_FALSE(Disk().Entries);
+    EXPECT_EQ(Disk().Root(), nullptr);
+    EXPECT_FALSE(Disk().Entries());
   }
 }
 
@@ -407,7 +407,7 @@ TEST_F(FfsTest, ChainsThatLoopEndAtTheFirstRepeatedPart) {
   Open(dump);
 
   std::vector<std::string> contents;
-  for (const TSieFile *e : *Disk().Entries) {
+  for (const TSieFile *e : *Disk().Entries()) {
     std::string ids;
     for (const TExtent &x : e->Extents) ids += std::to_string(x.Id) + " ";
     contents.push_back(e->Name + ": " + ids);
@@ -424,8 +424,8 @@ TEST_F(FfsTest, DeepNestingNeedsNoRecursion) {
   for (int depth = 0; depth < 5000; ++depth) parent = fs.Dir(parent, "d");
   fs.File(parent, "bottom.txt", Bytes("deep"));
   Open(dump);
-  ASSERT_EQ(Disk().Entries->Count(), 5002);
-  const std::string path = archive_->Listing[archive_->Listing.Count() - 1]->FullPath();
+  ASSERT_EQ(Disk().Entries()->Count(), 5002);
+  const std::string path = archive_->Listing()[archive_->Listing().Count() - 1]->FullPath();
   EXPECT_EQ(path.size(), 255u);
 }
 

@@ -40,18 +40,18 @@ class LeftoversTest : public ::testing::Test {
     FlashBlock block(dump, kBlock, 0x10000);
     lay(block, dump);
     archive_ = &opened_.Open(dump);
-    return *archive_->Disks[0];
+    return *archive_->Disks()[0];
   }
 
   std::vector<std::string> Names() {
     std::vector<std::string> names;
-    const TSieDisk &disk = *archive_->Disks[0];
-    if (disk.Entries)
-      for (const TSieFile *e : *disk.Entries) names.push_back(e->Name);
+    const TSieDisk &disk = *archive_->Disks()[0];
+    if (disk.Entries())
+      for (const TSieFile *e : *disk.Entries()) names.push_back(e->Name);
     return names;
   }
 
-  const TSieFile &Entry(int index) { return *(*archive_->Disks[0]->Entries)[index]; }
+  const TSieFile &Entry(int index) { return *(*archive_->Disks()[0]->Entries())[index]; }
 
   // An entry's content as extraction reads it, as far as the image holds it.
   std::string Content(const TSieFile &entry) {
@@ -61,7 +61,7 @@ class LeftoversTest : public ::testing::Test {
         bytes.append(reinterpret_cast<const char *>(x.Buffer.get()), x.Size);
         continue;
       }
-      const std::uint8_t *p = archive_->Window().Span(x.DataAddr, x.Size);
+      const std::uint8_t *p = archive_->Dump().Window().Span(x.DataAddr, x.Size);
       if (p != nullptr) bytes.append(reinterpret_cast<const char *>(p), x.Size);
     }
     return bytes;
@@ -78,21 +78,21 @@ TEST_F(LeftoversTest, EepromLiteBlocksWithoutARootPart) {
   });
   EXPECT_EQ(Names(), (std::vector<std::string>{"EELITE", "eeprom 1_12.bin", "eeprom 1_12.bid",
                                                "eeprom 1_14.bin", "eeprom 1_14.bid"}));
-  const TSieFile &root = *disk.Root;
+  const TSieFile &root = *disk.Root();
   EXPECT_EQ(&root, &Entry(0));
   EXPECT_EQ(root.Attr, 0x18u);
   EXPECT_EQ(root.Date, 0);
   EXPECT_EQ(root.Time, 0);
   EXPECT_EQ(root.Size, 0u);
-  EXPECT_EQ(root.Parent, archive_->RootEntry.get());
+  EXPECT_EQ(root.Parent(), &archive_->RootEntry());
 
   const TSieFile &bin = Entry(1);
   EXPECT_EQ(Content(bin), std::string("\x00\x01\x02\x03\x04\x05\x06\x07\x08", 9));
   EXPECT_EQ(bin.Size, 9u);
   EXPECT_EQ(bin.Attr, 0u);
-  EXPECT_EQ(bin.Parent, &root);
-  EXPECT_EQ(bin.Date, archive_->ArcDate);
-  EXPECT_EQ(bin.Time, archive_->ArcTime);
+  EXPECT_EQ(bin.Parent(), &root);
+  EXPECT_EQ(bin.Date, archive_->Dump().ArcDate());
+  EXPECT_EQ(bin.Time, archive_->Dump().ArcTime());
   ASSERT_EQ(bin.Extents.Count(), 1);
   EXPECT_EQ(bin.Extents[0].DataAddr, At(kBlock + 4));  // after chunk 14
 
@@ -160,7 +160,7 @@ TEST_F(LeftoversTest, EepromFilesGoBesideTheFileSystem) {
   });
   EXPECT_EQ(Names(),
             (std::vector<std::string>{"EELITE", "file", "eeprom 1_9.bin", "eeprom 1_9.bid"}));
-  EXPECT_EQ(Entry(2).Parent, &Entry(0));
+  EXPECT_EQ(Entry(2).Parent(), &Entry(0));
   EXPECT_EQ(Entry(0).Attr, 0x10u);
 
   // Every chunk used: no EEPROM file, no second root.
@@ -182,10 +182,10 @@ TEST_F(LeftoversTest, OtherDisksListLostBlocks) {
         << name;
     EXPECT_EQ(Entry(0).Attr, 0x18u);
     EXPECT_EQ(Entry(1).Attr, 0x10u);
-    EXPECT_EQ(Entry(1).Date, archive_->ArcDate);
+    EXPECT_EQ(Entry(1).Date, archive_->Dump().ArcDate());
     EXPECT_EQ(Entry(1).Extents.Count(), 0);
     EXPECT_EQ(Entry(2).Size, 0u);
-    EXPECT_EQ(Entry(3).Parent, &Entry(1));
+    EXPECT_EQ(Entry(3).Parent(), &Entry(1));
     EXPECT_EQ(Content(Entry(3)), std::string("\x00\x01\x02\x03\x04", 5));
   }
   // Nothing left over: no folder.

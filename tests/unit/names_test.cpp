@@ -106,7 +106,7 @@ class NamesInADumpTest : public ::testing::Test {
     data.ArcName = const_cast<char *>(path.c_str());
     TQuarn archive(&data);
     std::vector<std::string> result;
-    for (const TSieFile *e : *archive.Disks[0]->Entries) result.push_back(e->Name);
+    for (const TSieFile *e : *archive.Disks()[0]->Entries()) result.push_back(e->Name);
     return result;
   }
   TempDir dir_;

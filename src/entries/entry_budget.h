@@ -4,8 +4,8 @@
 // near these figures; a crafted one (chains that share a long tail, EEPROM
 // disks with millions of equal chunk ids over overlapping blocks) is cut off
 // here instead of taking all memory.
-#ifndef QUARN_FFS_FS_LIMITS_H
-#define QUARN_FFS_FS_LIMITS_H
+#ifndef QUARN_ENTRIES_ENTRY_BUDGET_H
+#define QUARN_ENTRIES_ENTRY_BUDGET_H
 
 #include <cstdint>
 

@@ -1,0 +1,277 @@
+#include "entries/listing_order.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quarn {
+
+namespace {
+
+// Entry to number, by open addressing: the sort looks up the parent of every
+// entry it names, and a node per entry would cost more than the lookup.
+class TEntryIndex {
+ public:
+  explicit TEntryIndex(std::size_t expected) {
+    std::size_t capacity = 16;
+    while (capacity < expected * 2) capacity <<= 1;
+    keys_.assign(capacity, nullptr);
+    values_.assign(capacity, 0);
+  }
+
+  const std::uint32_t *Find(const TSieFile *key) const {
+    for (std::size_t i = Slot(key);; i = (i + 1) & (keys_.size() - 1)) {
+      if (keys_[i] == key) return &values_[i];
+      if (keys_[i] == nullptr) return nullptr;
+    }
+  }
+
+  // `key` must not be there yet.
+  void Insert(const TSieFile *key, std::uint32_t value) {
+    if ((count_ + 1) * 2 > keys_.size()) Grow();
+    std::size_t i = Slot(key);
+    while (keys_[i] != nullptr) i = (i + 1) & (keys_.size() - 1);
+    keys_[i] = key;
+    values_[i] = value;
+    ++count_;
+  }
+
+ private:
+  std::size_t Slot(const TSieFile *key) const {
+    const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
+    return static_cast<std::size_t>((bits >> 4) * 0x9E3779B97F4A7C15ULL >> 20) & (keys_.size() - 1);
+  }
+
+  void Grow() {
+    std::vector<const TSieFile *> keys;
+    std::vector<std::uint32_t> values;
+    keys.swap(keys_);
+    values.swap(values_);
+    keys_.assign(keys.size() * 2, nullptr);
+    values_.assign(keys.size() * 2, 0);
+    count_ = 0;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+      if (keys[i] != nullptr) Insert(keys[i], values[i]);
+  }
+
+  std::vector<const TSieFile *> keys_;
+  std::vector<std::uint32_t> values_;
+  std::size_t count_ = 0;
+};
+
+// A listing path in the block of text that holds them all.
+struct Span {
+  std::uint32_t At;
+  std::uint32_t Length;
+};
+
+// A listed entry and the number of its path.
+struct Keyed {
+  std::uint32_t Path;
+  TSieFile *Entry;
+};
+
+// The listing's order without comparing whole paths. When every path is its
+// parent's path, a backslash and a name without backslashes (nothing cut at
+// 255 bytes, nothing collapsed), the paths below one folder sort as the
+// names do, except that a folder's own path comes before its contents and
+// its contents sort as its name followed by a backslash. So each folder's
+// children are sorted by name, each child as two keys (itself, and its
+// contents), and the tree is read out in that order. Gives false, leaving
+// the sort to whole paths, where that does not hold, or where two children
+// of one folder share a name and their contents would mix.
+bool TreeOrder(std::vector<std::uint32_t> &order, const TList<Keyed> &keyed,
+               const std::vector<Span> &spans, const TEntryIndex &index, const TSieFile *nameless) {
+  const auto n = static_cast<std::uint32_t>(keyed.Count());
+  constexpr std::uint32_t kNone = 0xFFFFFFFF;
+  // Listing number of each path number, for the listed ones.
+  std::vector<std::uint32_t> listed(spans.size(), kNone);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    std::uint32_t &slot = listed[keyed[static_cast<int>(i)].Path];
+    if (slot != kNone) return false;
+    slot = i;
+  }
+  // Parent of each listed entry, n for the nameless root.
+  std::vector<std::uint32_t> parent(n);
+  std::vector<std::uint32_t> childCount(n + 2, 0);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const TSieFile *e = keyed[static_cast<int>(i)].Entry;
+    if (e->Name.empty() || e->Name.find('\\') != std::string::npos || e->Parent() == nullptr)
+      return false;
+    std::uint32_t parentLength = 0;
+    if (e->Parent() == nameless) {
+      parent[i] = n;
+    } else {
+      const std::uint32_t *path = index.Find(e->Parent());
+      if (path == nullptr || listed[*path] == kNone) return false;
+      parent[i] = listed[*path];
+      parentLength = spans[*path].Length + 1;
+    }
+    if (spans[keyed[static_cast<int>(i)].Path].Length != parentLength + e->Name.size())
+      return false;
+    ++childCount[parent[i] + 1];
+  }
+  // Children of each folder, in listing order.
+  for (std::uint32_t i = 1; i < childCount.size(); ++i) childCount[i] += childCount[i - 1];
+  std::vector<std::uint32_t> children(n);
+  {
+    std::vector<std::uint32_t> fill(childCount.begin(), childCount.end() - 1);
+    for (std::uint32_t i = 0; i < n; ++i) children[fill[parent[i]]++] = i;
+  }
+  auto hasChildren = [&](std::uint32_t i) { return childCount[i + 1] > childCount[i]; };
+
+  // A key is a child's name, followed by a backslash for its contents.
+  struct Item {
+    std::uint32_t Entry;
+    bool Contents;
+  };
+  auto name = [&](std::uint32_t i) -> const std::string & {
+    return keyed[static_cast<int>(i)].Entry->Name;
+  };
+  auto before = [&](const Item &a, const Item &b) {
+    const std::string &x = name(a.Entry);
+    const std::string &y = name(b.Entry);
+    const std::size_t common = std::min(x.size(), y.size());
+    const int c = std::memcmp(x.data(), y.data(), common);
+    if (c != 0) return c < 0;
+    if (x.size() == y.size()) {
+      if (a.Contents != b.Contents) return !a.Contents;
+      return a.Entry < b.Entry;
+    }
+    // One name is the start of the other: the shorter key ends, or goes on
+    // with its backslash.
+    if (x.size() < y.size())
+      return !a.Contents ||
+             static_cast<unsigned char>('\\') < static_cast<unsigned char>(y[common]);
+    return b.Contents && static_cast<unsigned char>(x[common]) < static_cast<unsigned char>('\\');
+  };
+
+  order.clear();
+  order.reserve(n);
+  std::vector<Item> items;
+  // Folders being read out: their sorted keys and how far they are read.
+  struct Level {
+    std::vector<Item> Items;
+    std::size_t Next;
+  };
+  std::vector<Level> stack;
+  auto open = [&](std::uint32_t folder) {
+    items.clear();
+    for (std::uint32_t k = childCount[folder]; k < childCount[folder + 1]; ++k) {
+      const std::uint32_t child = children[k];
+      items.push_back({child, false});
+      if (hasChildren(child)) items.push_back({child, true});
+    }
+    std::sort(items.begin(), items.end(), before);
+    // Two children of one name, one with contents: their contents would mix.
+    for (std::size_t k = 1; k < items.size(); ++k) {
+      const Item &a = items[k - 1];
+      const Item &b = items[k];
+      if (!a.Contents && !b.Contents && name(a.Entry) == name(b.Entry) &&
+          (hasChildren(a.Entry) || hasChildren(b.Entry)))
+        return false;
+    }
+    stack.push_back({std::move(items), 0});
+    return true;
+  };
+  if (!open(n)) return false;
+  while (!stack.empty()) {
+    Level &level = stack.back();
+    if (level.Next == level.Items.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const Item item = level.Items[level.Next++];
+    if (!item.Contents)
+      order.push_back(item.Entry);
+    else if (!open(item.Entry))
+      return false;
+  }
+  return order.size() == n;
+}
+
+}  // namespace
+
+TListingOrder::TListingOrder(const TList<TSieFile *> &listed, const TSieFile *namelessRoot) {
+  // Each path once, from the parent's path: no entry's chain of ancestors is
+  // walked more than once, however deep the tree. Parents that are not
+  // listed (the nameless root) get a path of their own too. The paths lie
+  // one after another in one block of text, which the sort reads far faster
+  // than strings all over memory.
+  const auto count = static_cast<std::size_t>(listed.Count());
+  std::string text;
+  text.reserve(count * 48 + TSieFile::kMaxShortName + 1);
+  std::vector<Span> spans;
+  spans.reserve(count + 16);
+  TEntryIndex index(count + 16);
+  std::vector<const TSieFile *> chain;
+  std::string diskName;
+  auto pathOf = [&](const TSieFile *entry) -> std::uint32_t {
+    chain.clear();
+    const TSieFile *e = entry;
+    const std::uint32_t *known = nullptr;
+    while (e != nullptr && (known = index.Find(e)) == nullptr) {
+      chain.push_back(e);
+      e = e->Parent();
+    }
+    std::uint32_t at = known != nullptr ? *known : 0;
+    for (std::size_t i = chain.size(); i-- > 0;) {
+      const TSieFile *node = chain[i];
+      // Room first, so the parent's path can be read where it lies while
+      // the child's is appended: a joined path is at most 255 bytes.
+      if (text.capacity() - text.size() < TSieFile::kMaxShortName + 1)
+        text.reserve(text.capacity() * 2 + TSieFile::kMaxShortName + 1);
+      std::string_view parent;
+      if (node->Parent() != nullptr) {
+        parent = std::string_view(text).substr(spans[at].At, spans[at].Length);
+      } else if (node->Disk != nullptr) {
+        diskName = ShortName(node->Disk->DiskName());
+        parent = diskName;
+      }
+      const auto from = static_cast<std::uint32_t>(text.size());
+      TSieFile::AppendJoinedPath(text, parent, node->Name, node->Parent() != nullptr);
+      spans.push_back({from, static_cast<std::uint32_t>(text.size()) - from});
+      at = static_cast<std::uint32_t>(spans.size() - 1);
+      index.Insert(node, at);
+    }
+    return at;
+  };
+
+  TList<Keyed> keyed;
+  keyed.SetCapacity(listed.Count());
+  for (TSieFile *entry : listed) keyed.Add({pathOf(entry), entry});
+  // Ordinal: unsigned bytes, a shorter key before its extensions. Equal
+  // paths keep their listing order.
+  const std::string_view all(text);
+  std::vector<std::uint32_t> order;
+  if (TreeOrder(order, keyed, spans, index, namelessRoot)) {
+    TList<Keyed> sorted;
+    sorted.SetCapacity(keyed.Count());
+    for (const std::uint32_t i : order) sorted.Add(keyed[static_cast<int>(i)]);
+    keyed = std::move(sorted);
+  } else {
+    keyed.Sort([&](const Keyed &a, const Keyed &b) {
+      const Span &x = spans[a.Path];
+      const Span &y = spans[b.Path];
+      return all.substr(x.At, x.Length).compare(all.substr(y.At, y.Length));
+    });
+  }
+
+  entries_.reserve(count);
+  pathAt_.reserve(count);
+  pathLength_.reserve(count);
+  for (const Keyed &k : keyed) {
+    entries_.push_back(k.Entry);
+    const Span &span = spans[k.Path];
+    pathAt_.push_back(span.At);
+    pathLength_.push_back(span.Length);
+  }
+  pathText_ = std::move(text);
+}
+
+std::string_view TListingOrder::Path(int index) const {
+  const auto i = static_cast<std::size_t>(index);
+  if (index < 0 || i >= pathAt_.size()) return {};
+  return std::string_view(pathText_).substr(pathAt_[i], pathLength_[i]);
+}
+
+}  // namespace quarn

@@ -1,0 +1,44 @@
+// The order a dump's entries are listed in, and their listing paths.
+//
+// Every listed entry's FullPath is worked out once, and the entries are
+// sorted by it byte by byte as unsigned values, a path before its extensions
+// (so a disk's "FFS.BIN" comes before its folder "FFS", whose contents follow
+// as "FFS\..."). Entries with equal paths keep the order they were listed
+// in, so a dump always lists the same way.
+#ifndef QUARN_ENTRIES_LISTING_ORDER_H
+#define QUARN_ENTRIES_LISTING_ORDER_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "entries/sie_file.h"
+#include "util/tlist.h"
+
+namespace quarn {
+
+class TListingOrder {
+ public:
+  TListingOrder() = default;
+  // `listed`: the entries to list, each once, all hanging below
+  // `namelessRoot` (which is not listed itself) or below no entry at all.
+  TListingOrder(const TList<TSieFile *> &listed, const TSieFile *namelessRoot);
+
+  int Count() const { return static_cast<int>(entries_.size()); }
+  TSieFile *Entry(int index) const { return entries_[static_cast<std::size_t>(index)]; }
+  // The FullPath of the entry at `index`; empty outside the listing.
+  std::string_view Path(int index) const;
+
+ private:
+  std::vector<TSieFile *> entries_;
+  // Entry i's path is pathLength_[i] bytes of pathText_ from pathAt_[i]:
+  // the sort reads one block of text far faster than strings all over memory.
+  std::string pathText_;
+  std::vector<std::uint32_t> pathAt_;
+  std::vector<std::uint32_t> pathLength_;
+};
+
+}  // namespace quarn
+
+#endif

@@ -1,0 +1,52 @@
+// One loaded dump as its readers are handed it: the bytes, seen through the
+// image window; the dump's own last-write time as a DOS date and time, which
+// generated entries carry; and what the disks' file systems may still make.
+// The archive object owns it; the disks and the file-system reader only read
+// it and draw on its budget.
+#ifndef QUARN_FLASH_DUMP_H
+#define QUARN_FLASH_DUMP_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "entries/entry_budget.h"
+#include "flash/flash_image.h"
+
+namespace quarn {
+
+class TDump {
+ public:
+  // Takes the `size` bytes at `bytes`; the window covers them all (at most
+  // the 32 MiB the flash window reaches: more is never looked at).
+  TDump(std::unique_ptr<std::uint8_t[]> bytes, std::uint32_t size, std::uint16_t arcDate,
+        std::uint16_t arcTime)
+      : bytes_(std::move(bytes)),
+        window_(bytes_.get(), size),
+        arcDate_(arcDate),
+        arcTime_(arcTime) {}
+  TDump(const TDump &) = delete;
+  TDump &operator=(const TDump &) = delete;
+
+  // A copy of bytes in memory, for the tests and the fuzz target: at most
+  // the first 32 MiB of them.
+  static std::unique_ptr<TDump> Copy(const std::uint8_t *data, std::size_t size,
+                                     std::uint16_t arcDate = 0, std::uint16_t arcTime = 0);
+
+  const TFlashImage &Window() const { return window_; }
+  std::uint16_t ArcDate() const { return arcDate_; }
+  std::uint16_t ArcTime() const { return arcTime_; }
+  TEntryBudget &Budget() { return budget_; }
+  const TEntryBudget &Budget() const { return budget_; }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> bytes_;
+  TFlashImage window_;
+  std::uint16_t arcDate_;
+  std::uint16_t arcTime_;
+  TEntryBudget budget_;
+};
+
+}  // namespace quarn
+
+#endif

@@ -1,0 +1,20 @@
+// Loading a dump from its file: the bytes into one block of memory, and the
+// file's last-write time as the dump's own DOS date and time.
+#ifndef QUARN_PLUGIN_LOAD_DUMP_H
+#define QUARN_PLUGIN_LOAD_DUMP_H
+
+#include <memory>
+
+#include "flash/dump.h"
+
+namespace quarn {
+
+// Reads the file at `path` (narrow code page). Only the first 32 MiB can be
+// reached through the flash window, so a longer file is read that far:
+// never wrapped at 4 GiB, never held whole. Returns 0 with `dump` set, or the
+// WCX code of the failure: E_EOPEN, E_NO_MEMORY or E_EREAD.
+int LoadDump(const char *path, std::unique_ptr<TDump> &dump);
+
+}  // namespace quarn
+
+#endif

@@ -7,15 +7,12 @@
 #include <vector>
 
 #include "cli/os.h"
+#include "flash/dump_format.h"
 
 namespace quarn::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr std::uintmax_t kDumpSize = 33554432;
-constexpr long kSignatureOffset = 544;
-constexpr char kSignature[] = "SIEMENS";
 
 ProgressSink *progressSink = nullptr;
 
@@ -61,7 +58,7 @@ DumpVerdict JudgeDump(const std::string &path) {
     return {false, "not a Siemens flash dump (size " + std::to_string(size) + " bytes, expected " +
                        std::to_string(kDumpSize) + ")"};
   }
-  char found[sizeof kSignature - 1] = {};
+  char found[sizeof kSignature] = {};
   bool readSignature = false;
   if (std::FILE *file = std::fopen(path.c_str(), "rb")) {
     readSignature = std::fseek(file, kSignatureOffset, SEEK_SET) == 0 &&

@@ -34,6 +34,13 @@ void SetLastErrorCode(DWORD code);
 DWORD ErrorFromErrno(int error);
 inline void SetLastErrorFromErrno(int error) { SetLastErrorCode(ErrorFromErrno(error)); }
 
+// The descriptor behind a handle, or -1 (with the last error set) for a
+// value no open call returns.
+int ValidDescriptor(HANDLE handle);
+// The Windows error for a failed call on the path `name`: a missing file
+// (ERROR_FILE_NOT_FOUND) told from a missing folder on the way to it.
+DWORD PathError(const char *name, int error);
+
 inline std::uint64_t TicksOf(const FILETIME &time) {
   return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }

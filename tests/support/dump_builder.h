@@ -19,11 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "flash/dump_format.h"
+
 namespace quarn::testing {
 
-constexpr std::uint32_t kFlashBase = 0xA0000000;
-constexpr std::uint32_t kFullDumpSize = 0x2000000;
-constexpr std::uint32_t kSignatureOffset = 544;
+constexpr std::uint32_t kFlashBase = FlashBase;
+constexpr std::uint32_t kFullDumpSize = kDumpSize;
+using quarn::kSignatureOffset;
 
 // Phone address of an image offset.
 constexpr std::uint32_t At(std::uint32_t offset) { return kFlashBase + offset; }
@@ -50,7 +52,8 @@ class DumpBuilder {
   explicit DumpBuilder(std::uint32_t size = kFullDumpSize, std::uint8_t fill = 0xFF,
                        bool signature = true)
       : bytes_(size, fill) {
-    if (signature && size >= kSignatureOffset + 7) Bytes(kSignatureOffset, "SIEMENS", 7);
+    if (signature && size >= kSignatureOffset + sizeof kSignature)
+      Bytes(kSignatureOffset, kSignature, sizeof kSignature);
   }
 
   std::vector<std::uint8_t> &Data() { return bytes_; }

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "entries/listing_order.h"
 #include "entries/sie_file.h"
 #include "platform/host_path.h"
 
@@ -126,6 +130,48 @@ TEST(ExtentTest, SizeIsTheWrappingSumOfExtents) {
   e.AddExtent(std::move(more));
   EXPECT_EQ(e.Size, 0x1000u);
   EXPECT_EQ(e.Extents.Count(), 2);
+}
+
+TEST(ListingOrderTest, WholePathsByteByByteEqualOnesInListedOrder) {
+  // Names that are starts of one another, with characters on both sides of
+  // the backslash, duplicates, and (in some rounds) a backslash or an empty
+  // name, listed in random order below a disk's root.
+  const std::vector<std::string> names = {"a", "a b",  "a!",   "ab", "a~", "b",  "A",       "a.",
+                                          "",  "a\\x", "\x7F", "a]", "a[", "ZZ", "\xC3\xA9"};
+  std::mt19937 random(7);
+  for (int round = 0; round < 30; ++round) {
+    Tree t;
+    TSieFile *nameless = t.Make("");
+    std::vector<TSieFile *> folders{t.Make("FFS", nameless)};
+    TList<TSieFile *> listed;
+    listed.Add(folders[0]);
+    listed.Add(t.Make("FFS.BIN", nameless));
+    std::set<std::pair<TSieFile *, std::string>> used;
+    const bool plain = round % 3 != 0;  // no backslash, no empty name
+    for (int i = 0; i < 60; ++i) {
+      std::string name = names[random() % names.size()];
+      TSieFile *parent = folders[random() % folders.size()];
+      if (plain) {
+        if (name.empty() || name.find('\\') != std::string::npos) name = "n";
+        if (round % 2 == 0)  // distinct names below each folder
+          while (!used.insert({parent, name}).second) name += "~";
+      }
+      listed.Add(t.Make(name, parent));
+      if (random() % 3 == 0) folders.push_back(listed[listed.Count() - 1]);
+    }
+    std::shuffle(listed.begin(), listed.end(), random);
+
+    std::vector<TSieFile *> expected(listed.begin(), listed.end());
+    std::stable_sort(expected.begin(), expected.end(), [](const TSieFile *a, const TSieFile *b) {
+      return a->FullPath() < b->FullPath();  // std::string compares bytes as unsigned
+    });
+    const TListingOrder order(listed, nameless);
+    ASSERT_EQ(order.Count(), listed.Count());
+    for (int i = 0; i < order.Count(); ++i) {
+      ASSERT_EQ(order.Entry(i), expected[static_cast<std::size_t>(i)]) << round << " at " << i;
+      ASSERT_EQ(order.Path(i), expected[static_cast<std::size_t>(i)]->FullPath());
+    }
+  }
 }
 
 }  // namespace

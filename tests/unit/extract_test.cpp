@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dump_builder.h"
@@ -289,7 +290,9 @@ TEST_F(FixUpTest, DirectoriesCreatedDuringExtractionGetTheirEntrysTime) {
   const std::int64_t neverTime = ModifiedTime((out / "FFS" / "never").string());
   std::unique_ptr<TQuarn> archive = OpenInMemory(dump_, PK_OM_EXTRACT);
 
-  // The host creates "made" during the extraction, after the archive opened.
+  // The host creates "made" during the extraction, after the archive opened
+  // (both moments are kept to the millisecond).
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   std::filesystem::create_directories(out / "FFS" / "made");
   FILETIME birth{};
   {

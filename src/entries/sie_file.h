@@ -30,6 +30,18 @@ class TEntryDisk {
   ~TEntryDisk() = default;
 };
 
+// What reading an entry's chain of parts found wrong. None on a sound dump;
+// any of them makes testing or extracting the entry answer that its data is
+// bad, after every part that is there was written.
+enum TEntryDamage : std::uint8_t {
+  kChainEndsAtMissingPart = 1 << 0,  // the last part's NextId names no part
+  kChainLoops = 1 << 1,              // the links come back to a part already in the chain
+  kChainCutByLimit = 1 << 2,         // the archive's allowance of extents ran out
+  kChainPrevMismatch = 1 << 3,       // a part's PrevId names another part than the one before
+  kChainLeftover = 1 << 4,           // a part names the last one as its previous one, unlinked
+  kChunkIdRepeated = 1 << 5,         // another live chunk has the id of one of the entry's
+};
+
 // One piece of an entry's content.
 struct TExtent {
   std::uint16_t Id = 0;                    // part id of the piece (its header chunk's id)
@@ -96,6 +108,7 @@ class TSieFile {
   std::string Name;                  // at most 255 bytes, narrow code page
   std::uint16_t Date = 0;            // DOS date
   std::uint16_t Time = 0;            // DOS time
+  std::uint8_t Damage = 0;           // TEntryDamage bits
   std::string DestDir;               // learned destination, ends with a delimiter
 
   // Longest name or listing path, in bytes.

@@ -94,6 +94,9 @@ void TDiskReader::SortChunks() {
   // ids keep the order the scan found them in and a dump always reads the
   // same way.
   SortBy16(ChunkList, [](const TChunk &c) { return c.Id; });
+  repeatedId_.assign(0x10000, 0);
+  for (int k = 1; k < ChunkList.Count(); ++k)
+    if (ChunkList[k].Id == ChunkList[k - 1].Id) repeatedId_[ChunkList[k].Id] = 1;
 }
 
 void TDiskReader::PairParts() {
@@ -173,6 +176,10 @@ void TDiskReader::JoinLinks() {
   // trip to every record on the way.
   parentKeys_.resize(static_cast<std::size_t>(n));
   for (int i = 0; i < n; ++i) parentKeys_[static_cast<std::size_t>(i)] = PartsByParent[i]->ParentId;
+  // A chain that ends although a part goes on from its last one lost a link.
+  namedAsPrev_.assign(0x10000, 0);
+  for (const TPartRec &p : PartList)
+    if (p.PrevId != kNoPart) namedAsPrev_[p.PrevId] = 1;
 }
 
 int TDiskReader::FindChunk(std::uint32_t id) const {

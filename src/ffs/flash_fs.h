@@ -149,6 +149,7 @@ class TDiskReader {
  private:
   TSieFile *NewEntry(TSieFile *parent);
   void EnsureRoot();
+  bool IsRepeated(std::uint16_t id) const;
 
   TSieDisk &disk_;
   TEntryBudget &budget_;
@@ -156,6 +157,10 @@ class TDiskReader {
   // The parent ids of PartsByParent, side by side, for the tree walk's
   // lookups; filled by JoinLinks.
   std::vector<std::uint16_t> parentKeys_;
+  // By id: whether more than one live chunk has it (filled by SortChunks),
+  // and whether a part names it as its previous one (filled by JoinLinks).
+  std::vector<std::uint8_t> repeatedId_;
+  std::vector<std::uint8_t> namedAsPrev_;
   // Serial of the entry whose chain last visited a part, by PartList index.
   std::vector<std::uint32_t> chainMark_;
   std::uint32_t chainSerial_ = 0;

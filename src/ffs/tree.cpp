@@ -40,18 +40,28 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
 
   // The content: every part of the chain, in Next order. Nothing keeps the
   // links from coming back to a part already in the chain, so the walk ends
-  // there: the entry holds each part of the loop once.
+  // there: the entry holds each part of the loop once. What the walk finds
+  // wrong with the chain is noted, for testing and extraction to report.
   if (chainMark_.size() != static_cast<std::size_t>(PartList.Count()))
     chainMark_.assign(static_cast<std::size_t>(PartList.Count()), 0);
   ++chainSerial_;
   const TPartRec *first = &PartList[0];
+  const TPartRec *last = nullptr;
   for (const TPartRec *q = part; q != nullptr; q = q->Next) {
     std::uint32_t &mark = chainMark_[static_cast<std::size_t>(q - first)];
-    if (mark == chainSerial_) break;
+    if (mark == chainSerial_) {
+      entry->Damage |= kChainLoops;
+      break;
+    }
     mark = chainSerial_;
     // The first part always counts; further ones only while the archive's
     // allowance lasts.
-    if (!budget_.TakeExtent() && q != part) break;
+    if (!budget_.TakeExtent() && q != part) {
+      entry->Damage |= kChainCutByLimit;
+      break;
+    }
+    if (last != nullptr && q->PrevId != last->Id) entry->Damage |= kChainPrevMismatch;
+    if (IsRepeated(q->Id) || IsRepeated(q->DataId)) entry->Damage |= kChunkIdRepeated;
     TExtent extent;
     extent.Id = q->Id;
     extent.DataId = q->DataId;
@@ -60,8 +70,20 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
     extent.DataAddr = q->DataChunk->DataAddr;
     extent.Size = q->DataChunk->Size;
     entry->AddExtent(std::move(extent));
+    last = q;
+  }
+  if (last->Next == nullptr) {
+    // 0xFFFF ends a chain; any other NextId that names no part lost the rest.
+    if (last->NextId != kNoPart)
+      entry->Damage |= kChainEndsAtMissingPart;
+    else if (namedAsPrev_.size() > last->Id && namedAsPrev_[last->Id] != 0)
+      entry->Damage |= kChainLeftover;
   }
   return entry;
+}
+
+bool TDiskReader::IsRepeated(std::uint16_t id) const {
+  return repeatedId_.size() > id && repeatedId_[id] != 0;
 }
 
 bool TDiskReader::BuildTree(const TPartRec *rootPart) {

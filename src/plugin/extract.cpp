@@ -27,12 +27,27 @@ int TQuarn::ProcessFile(int operation, char *destName) {
   if (cursor_ > count - 1) cursor_ = count - 1;
   if (operation != PK_SKIP && operation != PK_TEST && operation != PK_EXTRACT)
     return E_NOT_SUPPORTED;
-  // Testing reads nothing and checks nothing; skipping neither.
-  if (operation != PK_EXTRACT) return 0;
-  // An empty listing has no entry to extract.
-  if (count == 0) return E_END_ARCHIVE;
+  if (operation == PK_SKIP) return 0;
+  // An empty listing has nothing to test, nor anything to extract.
+  if (count == 0) return operation == PK_TEST ? 0 : E_END_ARCHIVE;
+  if (operation == PK_TEST) return TestEntry(*listing_[cursor_]);
   if (destName == nullptr) return E_ECREATE;
   return Extract(*listing_[cursor_], destName);
+}
+
+int TQuarn::TestEntry(const TSieFile &entry) const {
+  // What extraction would find, without writing anything: content outside
+  // the image, or a chain of parts that did not end as a sound one does.
+  // Changed content bytes cannot be told: the file system keeps no checksums.
+  if (entry.Damage != 0) return E_BAD_DATA;
+  const TFlashImage &window = dump_->Window();
+  for (const TExtent &extent : entry.Extents) {
+    if (extent.Buffer != nullptr) continue;
+    if (window.Translate(extent.DataAddr) == nullptr ||
+        extent.Size > window.Available(extent.DataAddr))
+      return E_BAD_DATA;
+  }
+  return 0;
 }
 
 int TQuarn::Extract(TSieFile &entry, char *destName) {
@@ -84,6 +99,9 @@ int TQuarn::Extract(TSieFile &entry, char *destName) {
     }
   }
 
+  // Every part that is there was written; a chain that did not end as a
+  // sound one does still makes the result bad data.
+  if (result == 0 && entry.Damage != 0) result = E_BAD_DATA;
   // An existing target that was longer loses its stale tail.
   SetEndOfFile(target);
   // The entry's DOS date and time as they are, not taken as local time; an

@@ -65,6 +65,7 @@ class TQuarn {
   void BuildListing();
   void AddRawImageEntry(const TSieDisk &disk);
   void SortEntries();
+  int TestEntry(const TSieFile &entry) const;
   int Extract(TSieFile &entry, char *destName);
   void FixUpDirectories();
 

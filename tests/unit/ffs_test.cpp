@@ -392,9 +392,11 @@ TEST_F(FfsTest, RootChoiceAndRefusals) {
   }
 }
 
-TEST_F(FfsTest, ChainsThatLoopEndAtTheFirstRepeatedPart) {
-  // Id 4 names itself; ids 8 and 10 name each other; id 14 runs into
-  // the loop of 16 and 18.
+TEST_F(FfsTest, ChainsThatDidNotEndSoundlyAreMarked) {
+  // Id 4 names itself; ids 8 and 10 name each other; id 14 runs into the
+  // loop of 16 and 18; 20 names a part that is not there; 26 is named by 28
+  // as its previous part but ends; 30 goes on to 32, which names 28 as its
+  // previous part; the data chunk of 36 has a twin; 40 and 42 are sound.
   DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
   FlashBlock block(dump, kBlock0, 0x10000);
   block.Part({.Id = 2, .ParentId = 2, .Attr = 0x10});
@@ -404,16 +406,44 @@ TEST_F(FfsTest, ChainsThatLoopEndAtTheFirstRepeatedPart) {
   block.Part({.Id = 14, .ParentId = 2, .NextId = 16, .Name = "tail"}, Bytes("D"));
   block.Part({.Id = 16, .ParentId = 2, .PrevId = 14, .NextId = 18}, Bytes("E"));
   block.Part({.Id = 18, .ParentId = 2, .PrevId = 16, .NextId = 16}, Bytes("F"));
-  Open(dump);
+  block.Part({.Id = 20, .ParentId = 2, .NextId = 22, .Name = "cut"}, Bytes("G"));
+  block.Part({.Id = 26, .ParentId = 2, .Name = "ended"}, Bytes("H"));
+  block.Part({.Id = 28, .ParentId = 2, .PrevId = 26}, Bytes("I"));
+  block.Part({.Id = 30, .ParentId = 2, .NextId = 32, .Name = "other"}, Bytes("J"));
+  block.Part({.Id = 32, .ParentId = 2, .PrevId = 28}, Bytes("K"));
+  block.Part({.Id = 36, .ParentId = 2, .Name = "twin"}, Bytes("L"));
+  block.Chunk(37, Bytes("M"));
+  block.Part({.Id = 40, .ParentId = 2, .NextId = 42, .Name = "sound"}, Bytes("N"));
+  block.Part({.Id = 42, .ParentId = 2, .PrevId = 40}, Bytes("O"));
+  TQuarn &archive = Open(dump);
 
   std::vector<std::string> contents;
   for (const TSieFile *e : *Disk().Entries()) {
     std::string ids;
     for (const TExtent &x : e->Extents) ids += std::to_string(x.Id) + " ";
-    contents.push_back(e->Name + ": " + ids);
+    contents.push_back(e->Name + ": " + ids + std::to_string(e->Damage));
   }
   EXPECT_EQ(contents,
-            (std::vector<std::string>{"FFS: 2 ", "self: 4 ", "pair: 8 10 ", "tail: 14 16 18 "}));
+            (std::vector<std::string>{"FFS: 2 0", "self: 4 2", "pair: 8 10 2", "tail: 14 16 18 2",
+                                      "cut: 20 1", "ended: 26 16", "other: 30 32 8", "twin: 36 32",
+                                      "sound: 40 42 0", "LostBlocks: 0", "block 28.bin: 0 0",
+                                      "block 29.bin: 0 0", "block 37.bin: 0 0"}));
+  // Testing tells each marked file, extraction writes it all and says so.
+  TempDir dir;
+  std::string target = dir.File("out");
+  tHeaderData header{};
+  while (archive.ReadHeader(&header) == 0) {
+    const std::string path = header.FileName;
+    const std::string name = path.substr(path.find_last_of("/\\") + 1);
+    const bool marked =
+        std::set<std::string>{"self", "pair", "tail", "cut", "ended", "other", "twin"}.count(
+            name) != 0;
+    EXPECT_EQ(archive.ProcessFile(PK_TEST, nullptr), marked ? E_BAD_DATA : 0) << path;
+    if (path.ends_with("tail")) {
+      EXPECT_EQ(archive.ProcessFile(PK_EXTRACT, target.data()), E_BAD_DATA);
+      EXPECT_EQ(ReadBytes(target), Bytes("DEF"));
+    }
+  }
 }
 
 TEST_F(FfsTest, DeepNestingNeedsNoRecursion) {

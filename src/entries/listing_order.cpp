@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "entries/unique_names.h"
 
 namespace quarn {
 
@@ -162,13 +166,12 @@ bool TreeOrder(std::vector<std::uint32_t> &order, const TList<Keyed> &keyed,
       if (hasChildren(child)) items.push_back({child, true});
     }
     std::sort(items.begin(), items.end(), before);
-    // Two children of one name, one with contents: their contents would mix.
+    // Two children of one name share a path, which the sort of whole paths
+    // numbers (and the contents of two such folders would mix).
     for (std::size_t k = 1; k < items.size(); ++k) {
       const Item &a = items[k - 1];
       const Item &b = items[k];
-      if (!a.Contents && !b.Contents && name(a.Entry) == name(b.Entry) &&
-          (hasChildren(a.Entry) || hasChildren(b.Entry)))
-        return false;
+      if (!a.Contents && !b.Contents && name(a.Entry) == name(b.Entry)) return false;
     }
     stack.push_back({std::move(items), 0});
     return true;
@@ -187,6 +190,39 @@ bool TreeOrder(std::vector<std::uint32_t> &order, const TList<Keyed> &keyed,
       return false;
   }
   return order.size() == n;
+}
+
+// Where whole paths still meet once every folder's children have names of
+// their own (names that hold backslashes, paths cut to 255 bytes), every
+// entry after the first, in the sorted order, is numbered. True when any
+// was. When every path is its parent's and a name, none can meet: this runs
+// only when the tree order cannot be used.
+bool NumberSharedPaths(TList<Keyed> &keyed, std::vector<Span> &spans, std::string &text) {
+  auto pathOf = [&](const Keyed &k) {
+    return std::string_view(text).substr(spans[k.Path].At, spans[k.Path].Length);
+  };
+  std::unordered_set<std::string> given;
+  for (const Keyed &k : keyed) given.insert(HostKey(pathOf(k)));
+  if (given.size() == static_cast<std::size_t>(keyed.Count())) return false;
+  std::unordered_set<std::string> taken;
+  std::unordered_map<std::string, int> next;
+  for (Keyed &k : keyed) {
+    std::string key = HostKey(pathOf(k));
+    if (taken.insert(key).second) continue;
+    int &number = next.try_emplace(std::move(key), 2).first->second;
+    for (;; ++number) {
+      std::string renamed = NumberedName(pathOf(k), number);
+      std::string renamedKey = HostKey(renamed);
+      if (given.count(renamedKey) != 0 || !taken.insert(std::move(renamedKey)).second) continue;
+      spans.push_back(
+          {static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(renamed.size())});
+      text += renamed;
+      k.Path = static_cast<std::uint32_t>(spans.size() - 1);
+      ++number;
+      break;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -241,7 +277,6 @@ TListingOrder::TListingOrder(const TList<TSieFile *> &listed, const TSieFile *na
   for (TSieFile *entry : listed) keyed.Add({pathOf(entry), entry});
   // Ordinal: unsigned bytes, a shorter key before its extensions. Equal
   // paths keep their listing order.
-  const std::string_view all(text);
   std::vector<std::uint32_t> order;
   if (TreeOrder(order, keyed, spans, index, namelessRoot)) {
     TList<Keyed> sorted;
@@ -249,11 +284,14 @@ TListingOrder::TListingOrder(const TList<TSieFile *> &listed, const TSieFile *na
     for (const std::uint32_t i : order) sorted.Add(keyed[static_cast<int>(i)]);
     keyed = std::move(sorted);
   } else {
-    keyed.Sort([&](const Keyed &a, const Keyed &b) {
+    auto byPath = [&](const Keyed &a, const Keyed &b) {
+      const std::string_view all(text);
       const Span &x = spans[a.Path];
       const Span &y = spans[b.Path];
       return all.substr(x.At, x.Length).compare(all.substr(y.At, y.Length));
-    });
+    };
+    keyed.Sort(byPath);
+    if (NumberSharedPaths(keyed, spans, text)) keyed.Sort(byPath);
   }
 
   entries_.reserve(count);

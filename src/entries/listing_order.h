@@ -3,8 +3,11 @@
 // Every listed entry's FullPath is worked out once, and the entries are
 // sorted by it byte by byte as unsigned values, a path before its extensions
 // (so a disk's "FFS.BIN" comes before its folder "FFS", whose contents follow
-// as "FFS\..."). Entries with equal paths keep the order they were listed
-// in, so a dump always lists the same way.
+// as "FFS\..."). Where two paths are equal, every entry after the first (in
+// the order they were listed) is numbered as unique_names.h tells, so no two
+// share a path byte for byte; RenameDuplicateChildren, run before, makes
+// that hold as the host compares paths too. The same dump always lists the
+// same way.
 #ifndef QUARN_ENTRIES_LISTING_ORDER_H
 #define QUARN_ENTRIES_LISTING_ORDER_H
 
@@ -26,6 +29,7 @@ class TListingOrder {
   TListingOrder(const TList<TSieFile *> &listed, const TSieFile *namelessRoot);
 
   int Count() const { return static_cast<int>(entries_.size()); }
+  const std::vector<TSieFile *> &Entries() const { return entries_; }
   TSieFile *Entry(int index) const { return entries_[static_cast<std::size_t>(index)]; }
   // The FullPath of the entry at `index`; empty outside the listing.
   std::string_view Path(int index) const;

@@ -106,6 +106,13 @@ void TSieFile::AppendJoinedPath(std::string &out, std::string_view parentPath,
     put(c);
   }
   if (out.size() > start && out[start] == '\\') out.erase(start, 1);
+  // A cut that leaves a last piece of "." or ".." would name a folder above
+  // the entry's own: the path ends before that piece instead.
+  const std::size_t last = out.find_last_of('\\');
+  const std::size_t piece = last == std::string::npos || last < start ? start : last + 1;
+  const std::size_t length = out.size() - piece;
+  if ((length == 1 || length == 2) && out.find_first_not_of('.', piece) == std::string::npos)
+    out.resize(piece > start ? piece - 1 : start);
 }
 
 std::string TSieFile::JoinPath(const std::string &parentPath, const std::string &name) {

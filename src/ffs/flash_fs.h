@@ -55,6 +55,8 @@ constexpr std::uint32_t kSize = 16;
 
 // PrevId of an entry's first part; as an odd id it never names a part.
 constexpr std::uint16_t kNoPart = 0xFFFF;
+// The attribute bit of a directory (FAT layout).
+constexpr std::uint32_t kDirectoryAttr = 0x10;
 // Name bytes taken from a header at most.
 constexpr std::uint32_t kMaxNameBytes = 255;
 
@@ -139,6 +141,8 @@ class TDiskReader {
   // Drops the parts and chunks the entries use: what the removals of each
   // entry's id and extents would drop, in one pass over each list.
   void ConsumeUsed();
+  // Moves the children of a file to a folder of their own.
+  void AdoptChildrenOfFiles();
   // EEPROM block files, or the lost blocks of a plain disk.
   void ListLeftovers();
 

@@ -18,7 +18,6 @@ constexpr int kPhoneHwId = 5000;
 // EEFULL blocks are numbered after EELITE's.
 constexpr int kFullBlockBase = 5000;
 constexpr std::uint32_t kRootAttr = 0x18;
-constexpr std::uint32_t kDirAttr = 0x10;
 
 // Appends a number in decimal.
 void AppendDecimal(std::string &text, int number) {
@@ -87,7 +86,7 @@ void TDiskReader::ListLeftovers() {
     if (!budget_.TakeEntry()) return;
     TSieFile *folder = NewEntry(disk_.Root());
     folder->Name = "LostBlocks";
-    folder->Attr = kDirAttr;
+    folder->Attr = kDirectoryAttr;
     folder->Date = date;
     folder->Time = time;
     disk_.AddEntry(folder);

@@ -15,6 +15,7 @@ namespace quarn {
 namespace {
 
 constexpr std::uint8_t kUtf8Mark = 0x1F;
+constexpr char kHex[] = "0123456789ABCDEF";
 
 // Cuts converted text to a short name's length without splitting a
 // character of the narrow code page.
@@ -38,12 +39,22 @@ void CutNarrow(std::string &text) {
 
 std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool cut) {
   if (length > kMaxNameBytes) length = kMaxNameBytes;
-  if (length == 0 || bytes[0] != kUtf8Mark)
-    return std::string(reinterpret_cast<const char *>(bytes), length);
+  // Nothing stored (the name's NUL comes first) is written as that NUL.
+  if (length == 0) return "%00";
+  if (bytes[0] != kUtf8Mark) return std::string(reinterpret_cast<const char *>(bytes), length);
 
-  // At most 254 characters follow the mark: no allocation needed.
-  WCHAR wide[kMaxNameBytes];
+  // Each byte of a broken sequence (cut short by the name's end, or with a
+  // following byte outside 0x80..0xBF) stands as %XX, so that the name says
+  // what was stored and is never empty; decoding goes on after it. At most
+  // 254 bytes follow the mark, each giving at most three characters: no
+  // allocation needed.
+  WCHAR wide[kMaxNameBytes * 3];
   std::size_t count = 0;
+  auto escape = [&](std::uint8_t b) {
+    wide[count++] = u'%';
+    wide[count++] = static_cast<WCHAR>(kHex[b >> 4]);
+    wide[count++] = static_cast<WCHAR>(kHex[b & 0x0F]);
+  };
   std::size_t i = 1;
   while (i < length) {
     const std::uint8_t lead = bytes[i];
@@ -53,34 +64,52 @@ std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool c
       continue;
     }
     const std::size_t follow = (lead & 0x20) != 0 ? 2 : 1;
-    if (length - i - 1 < follow) {
-      // A sequence cut short by the name's end spoils the whole name; one cut
-      // by the 255-byte limit of a longer name only loses that character.
-      if (cut) break;
-      return std::string();
-    }
+    // A sequence cut by the 255-byte limit of a longer name only loses
+    // that character.
+    if (length - i - 1 < follow && cut) break;
     std::uint32_t value = lead & (follow == 2 ? 0x0F : 0x1F);
-    for (std::size_t k = 1; k <= follow; ++k) {
+    std::size_t k = 1;
+    for (; k <= follow && i + k < length; ++k) {
       const std::uint8_t b = bytes[i + k];
-      if (b < 0x80 || b > 0xBF) return std::string();
+      if (b < 0x80 || b > 0xBF) break;
       value = (value << 6) | (b & 0x3F);
+    }
+    if (k <= follow) {
+      for (std::size_t j = 0; j < k; ++j) escape(bytes[i + j]);
+      i += k;
+      continue;
     }
     wide[count++] = static_cast<WCHAR>(value & 0xFFFF);
     i += 1 + follow;
   }
-  if (count == 0) return std::string();
 
   // No character needs more than three bytes in UTF-8 or two in a
   // double-byte code page; a surrogate pair is two characters.
-  char buffer[kMaxNameBytes * 3];
-  const int written = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(count), buffer,
-                                          static_cast<int>(sizeof buffer), nullptr, nullptr);
+  char buffer[sizeof wide / sizeof wide[0] * 3];
+  const int written = count == 0
+                          ? 0
+                          : WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(count), buffer,
+                                                static_cast<int>(sizeof buffer), nullptr, nullptr);
   // A character 0 (an overlong form can give one) would end the name where a
   // host reads it; end it there for every reader.
   std::size_t used = 0;
   while (static_cast<int>(used) < written && buffer[used] != '\0') ++used;
   std::string narrow(buffer, used);
-  CutNarrow(narrow);
+  if (narrow.size() > kMaxNameBytes) {
+    CutNarrow(narrow);
+    // A cut inside a %XX leaves no half of it.
+    const std::size_t percent = narrow.find('%', narrow.size() < 2 ? 0 : narrow.size() - 2);
+    if (percent != std::string::npos) narrow.resize(percent);
+  }
+  if (narrow.empty()) {
+    // Nothing shows of what was stored (the mark alone, or a character 0
+    // first): every stored byte as %XX.
+    for (std::size_t b = 0; b < length && narrow.size() + 3 <= kMaxNameBytes; ++b) {
+      narrow += '%';
+      narrow += kHex[bytes[b] >> 4];
+      narrow += kHex[bytes[b] & 0x0F];
+    }
+  }
   return narrow;
 }
 

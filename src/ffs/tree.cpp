@@ -94,7 +94,34 @@ bool TDiskReader::BuildTree(const TPartRec *rootPart) {
   disk_.SetRoot(root);
   WalkTree();
   ConsumeUsed();
+  AdoptChildrenOfFiles();
   return true;
+}
+
+void TDiskReader::AdoptChildrenOfFiles() {
+  // A part whose parent id names a file (its directory bit lost to damage)
+  // made a file with children: a path would be both a file and a folder,
+  // and nothing below it could be extracted. The children move to a folder
+  // of the file's name beside it, which the listing numbers "name (2)".
+  const TList<TSieFile *> &entries = *disk_.Entries();
+  const int count = entries.Count();
+  for (int i = 0; i < count; ++i) {
+    TSieFile *file = entries[i];
+    if ((file->Attr & kDirectoryAttr) != 0 || file->Children().Count() == 0) continue;
+    if (file->Parent() == nullptr) {
+      // The disk's root is a folder whatever its header says.
+      file->Attr |= kDirectoryAttr;
+      continue;
+    }
+    if (!budget_.TakeEntry()) return;
+    TSieFile *folder = NewEntry(file->Parent());
+    folder->Name = file->Name;
+    folder->Attr = kDirectoryAttr;
+    folder->Date = file->Date;
+    folder->Time = file->Time;
+    disk_.AddEntry(folder);
+    while (file->Children().Count() > 0) file->Children()[0]->SetParent(folder);
+  }
 }
 
 void TDiskReader::WalkTree() {

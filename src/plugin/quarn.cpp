@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "entries/unique_names.h"
 #include "platform/platform.h"
 #include "plugin/host_record.h"
 #include "plugin/load_dump.h"
@@ -63,6 +64,7 @@ void TQuarn::BuildListing() {
     }
     AddRawImageEntry(disk);
   }
+  RenameDuplicateChildren(*rootEntry_);
   SortEntries();
   listingBuilt_ = true;
 }

@@ -9,6 +9,7 @@
 
 #include "entries/listing_order.h"
 #include "entries/sie_file.h"
+#include "entries/unique_names.h"
 #include "platform/host_path.h"
 
 namespace quarn {
@@ -55,6 +56,20 @@ TEST(FullPathTest, CutsAt255BytesBeforeCollapsing) {
   TSieFile *d = t.Make(std::string(250, 'd'));
   TSieFile *e = t.Make("\\\\\\\\\\\\\\\\", d);
   EXPECT_EQ(e->FullPath(), std::string(250, 'd') + "\\");
+}
+
+TEST(FullPathTest, ACutNeverLeavesADotPieceLast) {
+  // "..x" and ".y" starting at byte 254 or 255: the cut would leave ".." or
+  // "."; the path ends before that piece.
+  Tree t;
+  TSieFile *a = t.Make(std::string(252, 'a'));
+  EXPECT_EQ(t.Make("..x", a)->FullPath(), std::string(252, 'a'));
+  TSieFile *b = t.Make(std::string(253, 'b'));
+  EXPECT_EQ(t.Make(".y", b)->FullPath(), std::string(253, 'b'));
+  EXPECT_EQ(t.Make("..", b)->FullPath(), std::string(253, 'b'));
+  TSieFile *c = t.Make(std::string(251, 'c'));
+  EXPECT_EQ(t.Make("...x", c)->FullPath(), std::string(251, 'c') + "\\...");  // not a dot piece
+  EXPECT_EQ(t.Make(".x", a)->FullPath(), std::string(252, 'a') + "\\.x");
 }
 
 TEST(FullPathTest, DeepTreesNeedNoRecursion) {
@@ -132,6 +147,38 @@ TEST(ExtentTest, SizeIsTheWrappingSumOfExtents) {
   EXPECT_EQ(e.Extents.Count(), 2);
 }
 
+TEST(UniqueNamesTest, CopiesAfterTheFirstAreNumberedPastEveryName) {
+  EXPECT_EQ(NumberedName("eeprom 1_34.bin", 2), "eeprom 1_34 (2).bin");
+  EXPECT_EQ(NumberedName(".hidden", 3), ".hidden (3)");
+  EXPECT_EQ(NumberedName("a.tar.gz", 2), "a.tar (2).gz");
+  EXPECT_EQ(NumberedName("d.x\\name", 2), "d.x\\name (2)");
+  EXPECT_EQ(NumberedName(std::string(255, 'n'), 12), std::string(250, 'n') + " (12)");
+#ifndef _WIN32
+  // The stem's cut never splits a character.
+  EXPECT_EQ(NumberedName(std::string(250, 'n') + "\xC3\xA9", 2), std::string(250, 'n') + " (2)");
+#endif
+
+  Tree t;
+  TSieFile *top = t.Make("");
+  TSieFile *dir = t.Make("d", top);
+  for (const char *name : {"a.txt", "a.txt", "a (2).txt", "b", "a.txt", "B"}) t.Make(name, dir);
+  TSieFile *again = t.Make("d", top);  // a second folder "d", with a child of its own
+  t.Make("b", again);
+  RenameDuplicateChildren(*top);
+  std::vector<std::string> names;
+  for (const TSieFile *e : dir->Children()) names.push_back(e->Name);
+#ifdef _WIN32
+  // Case-blind, as the Windows file system compares names.
+  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "a (3).txt", "a (2).txt", "b", "a (4).txt",
+                                             "B (2)"}));
+#else
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"a.txt", "a (3).txt", "a (2).txt", "b", "a (4).txt", "B"}));
+#endif
+  EXPECT_EQ(again->Name, "d (2)");
+  EXPECT_EQ(again->Children()[0]->Name, "b");
+}
+
 TEST(ListingOrderTest, WholePathsByteByByteEqualOnesInListedOrder) {
   // Names that are starts of one another, with characters on both sides of
   // the backslash, duplicates, and (in some rounds) a backslash or an empty
@@ -161,16 +208,27 @@ TEST(ListingOrderTest, WholePathsByteByByteEqualOnesInListedOrder) {
     }
     std::shuffle(listed.begin(), listed.end(), random);
 
+    // Sorted by whole paths; equal ones in listed order, the first keeping
+    // its path, the others numbered.
     std::vector<TSieFile *> expected(listed.begin(), listed.end());
     std::stable_sort(expected.begin(), expected.end(), [](const TSieFile *a, const TSieFile *b) {
       return a->FullPath() < b->FullPath();  // std::string compares bytes as unsigned
     });
     const TListingOrder order(listed, nameless);
     ASSERT_EQ(order.Count(), listed.Count());
-    for (int i = 0; i < order.Count(); ++i) {
-      ASSERT_EQ(order.Entry(i), expected[static_cast<std::size_t>(i)]) << round << " at " << i;
-      ASSERT_EQ(order.Path(i), expected[static_cast<std::size_t>(i)]->FullPath());
+    std::set<std::string> firsts;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      const std::string path = expected[i]->FullPath();
+      const bool first = firsts.insert(path).second;
+      const auto at = std::find(order.Entries().begin(), order.Entries().end(), expected[i]);
+      ASSERT_NE(at, order.Entries().end());
+      const int index = static_cast<int>(at - order.Entries().begin());
+      if (first)
+        EXPECT_EQ(order.Path(index), path) << round;
+      else
+        EXPECT_NE(order.Path(index), path) << round;
     }
+    for (int i = 1; i < order.Count(); ++i) ASSERT_LT(order.Path(i - 1), order.Path(i)) << round;
   }
 }
 

@@ -60,7 +60,8 @@ class FfsTest : public ::testing::Test {
 
   std::vector<std::string> ListingPaths() {
     std::vector<std::string> paths;
-    for (const TSieFile *e : archive_->Listing()) paths.push_back(e->FullPath());
+    for (int i = 0; i < archive_->Listing().Count(); ++i)
+      paths.emplace_back(archive_->ListingPath(i));
     return paths;
   }
 
@@ -444,6 +445,27 @@ TEST_F(FfsTest, ChainsThatDidNotEndSoundlyAreMarked) {
       EXPECT_EQ(ReadBytes(target), Bytes("DEF"));
     }
   }
+}
+
+TEST_F(FfsTest, ChildrenOfAFileGoToAFolderBesideIt) {
+  // Part 6 names the file 4 as its parent (its directory bit lost), and so
+  // does 8; a folder "log (2)" beside the file holds them. A name holding a
+  // backslash meets another path, and is numbered too.
+  DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
+  FlashBlock block(dump, kBlock0, 0x10000);
+  block.Part({.Id = 2, .ParentId = 2, .Attr = 0x10});
+  block.Part({.Id = 4, .ParentId = 2, .Name = "log"}, Bytes("file"));
+  block.Part({.Id = 6, .ParentId = 4, .Name = "a"}, Bytes("A"));
+  block.Part({.Id = 8, .ParentId = 4, .Attr = 0x10, .Name = "sub"});
+  block.Part({.Id = 10, .ParentId = 8, .Name = "b"}, Bytes("B"));
+  block.Part({.Id = 12, .ParentId = 2, .Attr = 0x10, .Name = "x"});
+  block.Part({.Id = 14, .ParentId = 12, .Name = "y"}, Bytes("Y1"));
+  block.Part({.Id = 16, .ParentId = 2, .Name = "x\\y"}, Bytes("Y2"));
+  Open(dump);
+  EXPECT_EQ(ListingPaths(), (std::vector<std::string>{"FFS", "FFS.BIN", "FFS\\log", "FFS\\log (2)",
+                                                      "FFS\\log (2)\\a", "FFS\\log (2)\\sub",
+                                                      "FFS\\log (2)\\sub\\b", "FFS\\x", "FFS\\x\\y",
+                                                      "FFS\\x\\y (2)"}));
 }
 
 TEST_F(FfsTest, DeepNestingNeedsNoRecursion) {

@@ -122,7 +122,7 @@ TEST_F(LeftoversTest, DescriptionTextLengths) {
 TEST_F(LeftoversTest, SmallDuplicateAndOutsideChunks) {
   // Size 1: an empty block, its single byte the version. Size 0: an empty
   // block of version 0, nothing read. Two chunks with one id: two pairs of
-  // files with the same names. Data past the image's end: listed, the part
+  // files, the second pair numbered. Data past the image's end: listed, the part
   // inside the image extracts, the version reads as 0.
   constexpr std::uint32_t kImage = kBlock + 0x10000;
   Open(
@@ -135,10 +135,10 @@ TEST_F(LeftoversTest, SmallDuplicateAndOutsideChunks) {
         b.Slot(kLiveMarker, 8, 0x100, 0x10000 - 0x80);
       },
       kImage);
-  EXPECT_EQ(Names(), (std::vector<std::string>{"EELITE", "eeprom 1_2.bin", "eeprom 1_2.bid",
-                                               "eeprom 1_4.bin", "eeprom 1_4.bid", "eeprom 1_6.bin",
-                                               "eeprom 1_6.bid", "eeprom 1_6.bin", "eeprom 1_6.bid",
-                                               "eeprom 1_8.bin", "eeprom 1_8.bid"}));
+  EXPECT_EQ(Names(), (std::vector<std::string>{
+                         "EELITE", "eeprom 1_2.bin", "eeprom 1_2.bid", "eeprom 1_4.bin",
+                         "eeprom 1_4.bid", "eeprom 1_6.bin", "eeprom 1_6.bid", "eeprom 1_6 (2).bin",
+                         "eeprom 1_6 (2).bid", "eeprom 1_8.bin", "eeprom 1_8.bid"}));
   EXPECT_EQ(Entry(1).Size, 0u);
   EXPECT_EQ(Entry(1).Extents.Count(), 1);
   EXPECT_EQ(Content(Entry(2)), BidText(2, 7));

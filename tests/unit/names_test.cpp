@@ -34,8 +34,9 @@ std::string EAcute() {
 TEST(PartNameTest, RawAndUtf8Names) {
   EXPECT_EQ(Decode("plain.txt"), "plain.txt");
   EXPECT_EQ(Decode("\xE4\xF6\xFC"), "\xE4\xF6\xFC");  // raw bytes stay raw
-  EXPECT_EQ(Decode(""), "");
-  EXPECT_EQ(Decode("\x1F"), "");
+  // Nothing stored, or the mark alone: what was stored, never empty.
+  EXPECT_EQ(Decode(""), "%00");
+  EXPECT_EQ(Decode("\x1F"), "%1F");
   EXPECT_EQ(Decode("\x1F"
                    "caf"),
             "caf");
@@ -44,18 +45,21 @@ TEST(PartNameTest, RawAndUtf8Names) {
     // Overlong and lead bytes the phone writes are read leniently.
     EXPECT_EQ(Decode("\x1F\xE0\x83\xA9"), EAcute());
   }
-  // A sequence cut short, or a following byte outside 0x80..0xBF, spoils
-  // the whole name.
+  // A sequence cut short, or a following byte outside 0x80..0xBF: its
+  // bytes as %XX, the characters around it kept.
   EXPECT_EQ(Decode("\x1F"
                    "ab\xC3"),
-            "");
-  EXPECT_EQ(Decode("\x1F\xC3\x41"), "");
-  EXPECT_EQ(Decode("\x1F\xE2\x82"), "");
-  // An overlong character 0 ends the name where a host would end it.
+            "ab%C3");
+  EXPECT_EQ(Decode("\x1F\xC3\x41"), "%C3A");
+  EXPECT_EQ(Decode("\x1F\xE2\x82"), "%E2%82");
+  EXPECT_EQ(Decode("\x1F\xE2\x82x\xFF\xFF"), "%E2%82x%FF%FF");
+  // An overlong character 0 ends the name where a host would end it; a
+  // name it ends at once shows its stored bytes.
   EXPECT_EQ(Decode("\x1F"
                    "a\xC0\x80"
                    "b"),
             "a");
+  EXPECT_EQ(Decode("\x1F\xC0\x80"), "%1F%C0%80");
 #ifndef _WIN32
   EXPECT_EQ(Decode("\x1F\xE2\x82\xAC"), "\xE2\x82\xAC");
   // A lone surrogate cannot be written in UTF-8: the replacement character.
@@ -68,8 +72,10 @@ TEST(PartNameTest, TheCutOfALongNameKeepsWholeCharacters) {
   // the cut and is dropped, the rest stays.
   const std::string name = "\x1F" + std::string(253, 'a') + "\xC3";
   EXPECT_EQ(Decode(name, true), std::string(253, 'a'));
-  // The same bytes as a whole name, ended by its NUL: the name is spoilt.
-  EXPECT_EQ(Decode(name, false), "");
+  // The same bytes as a whole name, ended by its NUL: the broken byte would
+  // show, but no part of its %XX fits.
+  EXPECT_EQ(Decode(name, false), std::string(253, 'a'));
+  EXPECT_EQ(Decode("\x1F" + std::string(251, 'a') + "\xFF\xFF"), std::string(251, 'a') + "%FF");
   // A raw name is cut to 255 bytes as it stands.
   EXPECT_EQ(Decode(std::string(300, 'r')).size(), 255u);
 }
@@ -113,14 +119,14 @@ class NamesInADumpTest : public ::testing::Test {
 };
 
 TEST_F(NamesInADumpTest, QuestionMarksDotsAndLongNames) {
-  EXPECT_EQ(
-      Names({"????", "???", "?????", "a???", "\x1F????"}),
-      (std::vector<std::string>{"FFS", "%3F%3F%3F%3F", "???", "?????", "a???", "%3F%3F%3F%3F"}));
+  EXPECT_EQ(Names({"????", "???", "?????", "a???", "\x1F????"}),
+            (std::vector<std::string>{"FFS", "%3F%3F%3F%3F", "???", "?????", "a???",
+                                      "%3F%3F%3F%3F (2)"}));
   // Dots stored raw, or decoded from overlong UTF-8 forms of '.' and '\'.
   EXPECT_EQ(Names({"..", ".", "\x1F\xC0\xAE\xC0\xAE",
                    "\x1F\xC0\xAE\xC0\xAE\xC1\x9C"
                    "x"}),
-            (std::vector<std::string>{"FFS", "%2E%2E", "%2E", "%2E%2E", "%2E%2E\\x"}));
+            (std::vector<std::string>{"FFS", "%2E%2E", "%2E", "%2E%2E (2)", "%2E%2E\\x"}));
   // 300 bytes of name: the first 255; a valid UTF-8 name cut inside its
   // last character keeps the characters before it.
   const std::string utf8 = "\x1F" + std::string(253, 'u') + "\xC3\xA9" + "tail";

@@ -1,6 +1,7 @@
 // The WCX exports. Each is a thin forward to the archive object inside a
 // catch-all: no exception ever reaches the host.
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -13,7 +14,14 @@ using quarn::TQuarn;
 
 namespace {
 
-TQuarn *ArchiveOf(void *handle) { return static_cast<TQuarn *>(handle); }
+// The archive object behind a handle, or none for the handles that name no
+// archive: null, and INVALID_HANDLE_VALUE (-1), with which hosts set their
+// callbacks before packing or deleting, work that has no archive.
+TQuarn *ArchiveOf(void *handle) {
+  if (handle == nullptr || handle == reinterpret_cast<void *>(static_cast<std::intptr_t>(-1)))
+    return nullptr;
+  return static_cast<TQuarn *>(handle);
+}
 
 bool IsDump(const char *fileName) {
   const HANDLE file =
@@ -55,9 +63,10 @@ WCX_EXPORT void *WCX_CALL OpenArchive(tOpenArchiveData *ArchiveData) {
 }
 
 WCX_EXPORT int WCX_CALL ReadHeader(void *hArcData, tHeaderData *HeaderData) {
-  if (hArcData == nullptr || HeaderData == nullptr) return E_BAD_ARCHIVE;
+  TQuarn *archive = ArchiveOf(hArcData);
+  if (archive == nullptr || HeaderData == nullptr) return E_BAD_ARCHIVE;
   try {
-    return ArchiveOf(hArcData)->ReadHeader(HeaderData);
+    return archive->ReadHeader(HeaderData);
   } catch (...) {
     return E_NO_MEMORY;
   }
@@ -65,9 +74,10 @@ WCX_EXPORT int WCX_CALL ReadHeader(void *hArcData, tHeaderData *HeaderData) {
 
 WCX_EXPORT int WCX_CALL ProcessFile(void *hArcData, int Operation, char * /*DestPath*/,
                                     char *DestName) {
-  if (hArcData == nullptr) return E_BAD_ARCHIVE;
+  TQuarn *archive = ArchiveOf(hArcData);
+  if (archive == nullptr) return E_BAD_ARCHIVE;
   try {
-    return ArchiveOf(hArcData)->ProcessFile(Operation, DestName);
+    return archive->ProcessFile(Operation, DestName);
   } catch (...) {
     return E_NO_MEMORY;
   }
@@ -81,11 +91,11 @@ WCX_EXPORT int WCX_CALL CloseArchive(void *hArcData) {
 }
 
 WCX_EXPORT void WCX_CALL SetChangeVolProc(void *hArcData, tChangeVolProc pChangeVolProc1) {
-  if (hArcData != nullptr) ArchiveOf(hArcData)->SetChangeVolProc(pChangeVolProc1);
+  if (TQuarn *archive = ArchiveOf(hArcData)) archive->SetChangeVolProc(pChangeVolProc1);
 }
 
 WCX_EXPORT void WCX_CALL SetProcessDataProc(void *hArcData, tProcessDataProc pProcessDataProc) {
-  if (hArcData != nullptr) ArchiveOf(hArcData)->SetProcessDataProc(pProcessDataProc);
+  if (TQuarn *archive = ArchiveOf(hArcData)) archive->SetProcessDataProc(pProcessDataProc);
 }
 
 WCX_EXPORT int WCX_CALL CanYouHandleThisFile(char *FileName) {

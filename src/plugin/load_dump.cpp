@@ -1,6 +1,8 @@
 #include "plugin/load_dump.h"
 
+#include <algorithm>
 #include <new>
+#include <vector>
 
 #include "platform/large_buffer.h"
 #include "platform/platform.h"
@@ -45,6 +47,37 @@ void ClampedDosDateTime(const FILETIME &time, std::uint16_t &date, std::uint16_t
   }
 }
 
+// The rest of a stream whose first `size` bytes are in `bytes` and whose
+// next byte is `next`: read to its end or to the window's, then `bytes` and
+// `size` hold it all.
+int ReadRest(HANDLE file, std::unique_ptr<std::uint8_t[]> &bytes, std::uint32_t &size,
+             std::uint8_t next) {
+  std::vector<std::uint8_t> all;
+  try {
+    all.reserve(static_cast<std::size_t>(size) + 0x10000);
+    all.assign(bytes.get(), bytes.get() + size);
+    all.push_back(next);
+    while (all.size() < FlashWindowSize) {
+      const std::size_t have = all.size();
+      const auto chunk = static_cast<DWORD>(
+          std::min<std::size_t>(std::max<std::size_t>(have, 0x10000), FlashWindowSize - have));
+      all.resize(have + chunk);
+      DWORD read = 0;
+      if (!ReadFile(file, all.data() + have, chunk, &read, nullptr)) return E_EREAD;
+      all.resize(have + read);
+      if (read == 0) break;
+    }
+  } catch (const std::bad_alloc &) {
+    return E_NO_MEMORY;
+  }
+  std::unique_ptr<std::uint8_t[]> whole(new (std::nothrow) std::uint8_t[all.size()]);
+  if (!whole) return E_NO_MEMORY;
+  std::copy(all.begin(), all.end(), whole.get());
+  bytes = std::move(whole);
+  size = static_cast<std::uint32_t>(all.size());
+  return 0;
+}
+
 }  // namespace
 
 int LoadDump(const char *path, std::unique_ptr<TDump> &dump) {
@@ -55,8 +88,7 @@ int LoadDump(const char *path, std::unique_ptr<TDump> &dump) {
 
   DWORD sizeHigh = 0;
   const DWORD sizeLow = GetFileSize(file.Get(), &sizeHigh);
-  const std::uint32_t size =
-      (sizeHigh != 0 || sizeLow > FlashWindowSize) ? FlashWindowSize : sizeLow;
+  std::uint32_t size = (sizeHigh != 0 || sizeLow > FlashWindowSize) ? FlashWindowSize : sizeLow;
   std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
   if (!bytes) return E_NO_MEMORY;
   AdviseLargeBuffer(bytes.get(), size);
@@ -73,8 +105,20 @@ int LoadDump(const char *path, std::unique_ptr<TDump> &dump) {
   DWORD read = 0;
   SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
   const BOOL ok = ReadFile(file.Get(), bytes.get(), size, &read, nullptr);
-  file.Close();
   if (!ok || read != size) return E_EREAD;
+  if (size < FlashWindowSize) {
+    // A pipe, a character device or another file without a size (its size
+    // reads as 0) is read to its end, as far as the window reaches. A
+    // regular file is at its end already: one read of nothing tells.
+    std::uint8_t probe = 0;
+    DWORD more = 0;
+    if (!ReadFile(file.Get(), &probe, 1, &more, nullptr)) return E_EREAD;
+    if (more == 1) {
+      const int result = ReadRest(file.Get(), bytes, size, probe);
+      if (result != 0) return result;
+    }
+  }
+  file.Close();
   dump = std::make_unique<TDump>(std::move(bytes), size, date, time);
   return 0;
 }

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,13 @@
 #include "test_files.h"
 #include "wcx_session.h"
 #include "wcxhead.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace quarn::testing {
 namespace {
@@ -127,6 +136,19 @@ TEST_F(ArchiveTest, OpenFailuresReportTheirCode) {
   EXPECT_EQ(OpenArchive(nullptr), nullptr);
 }
 
+TEST_F(ArchiveTest, HandlesThatNameNoArchiveAreRefusedHarmlessly) {
+  // Hosts set callbacks with INVALID_HANDLE_VALUE before packing or deleting.
+  for (void *handle : {static_cast<void *>(nullptr), reinterpret_cast<void *>(-1)}) {
+    SetChangeVolProc(handle, nullptr);
+    SetProcessDataProc(handle, nullptr);
+    tHeaderData header{};
+    EXPECT_EQ(ReadHeader(handle, &header), E_BAD_ARCHIVE);
+    char name[] = "x";
+    EXPECT_EQ(ProcessFile(handle, PK_EXTRACT, nullptr, name), E_BAD_ARCHIVE);
+    EXPECT_EQ(CloseArchive(handle), 0);
+  }
+}
+
 TEST_F(ArchiveTest, FilesOfAnySizeOpenWithWhatTheyHold) {
   for (std::uint32_t size : {0u, 1u, 44u, 45u, 1000u}) {
     WcxArchive archive(Save(DumpBuilder(size, 0), "small.bin"));
@@ -143,6 +165,38 @@ TEST_F(ArchiveTest, FilesOfAnySizeOpenWithWhatTheyHold) {
   WcxArchive archive(Save(longer, "long.bin"));
   ASSERT_EQ(archive.List().size(), 1u);
 }
+
+#ifndef _WIN32
+TEST_F(ArchiveTest, APipeIsReadToItsEndAsFarAsTheWindow) {
+  // A FIFO has no size: it is read until its writer closes it, and lists as
+  // the same bytes in a file would; a longer stream is read to 32 MiB. (The
+  // plugin never waits for a writer: a reader held here lets one connect.)
+  for (const std::uint32_t size : {0x200000u, 0x2000000u + 0x5000u}) {
+    DumpBuilder dump(size);
+    dump.Disk(0x100, "D", 0x1000, 0x2000, {{At(0x4000), 0x1000}, {At(0x1FFF000), 0x1000}});
+    const std::string fifo = dir_.File("fifo");
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int held = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    std::thread writer([&] {
+      std::ofstream out(fifo, std::ios::binary);
+      out.write(reinterpret_cast<const char *>(dump.Data().data()), dump.Size());
+    });
+    while (true) {  // until the writer is there
+      pollfd connected{held, POLLIN, 0};
+      if (poll(&connected, 1, 10) > 0) break;
+    }
+    WcxArchive archive(fifo);
+    writer.join();
+    close(held);
+    ASSERT_NE(archive.Handle(), nullptr) << size;
+    const std::vector<Listed> listed = archive.List();
+    ASSERT_EQ(listed.size(), 1u) << size;
+    EXPECT_EQ(listed[0].UnpSize, 0x2000) << size;
+  }
+}
+#endif
 
 TEST_F(ArchiveTest, AShortDumpIsNeverReadPastItsEnd) {
   // A table inside, names and blocks past the end of a 16 KiB dump.

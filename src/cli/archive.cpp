@@ -8,6 +8,7 @@
 
 #include "cli/os.h"
 #include "flash/dump_format.h"
+#include "plugin/inspect.h"
 
 namespace quarn::cli {
 namespace {
@@ -39,6 +40,8 @@ InputProblem CheckInputFile(const std::string &path) {
   if (status.type() == fs::file_type::not_found) return {kExitNotFound, path + ": no such file"};
   if (error) return {kExitUnreadable, path + ": cannot access: " + error.message()};
   if (fs::is_directory(status)) return {kExitIsDirectory, path + ": is a directory"};
+  // A pipe is read once, by the plugin: opening it here would take its data.
+  if (IsStream(path)) return {};
   std::FILE *file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     return {kExitUnreadable, path + ": cannot read: " + std::strerror(errno)};
@@ -72,6 +75,8 @@ DumpVerdict JudgeDump(const std::string &path) {
 }
 
 void WarnIfNotDump(const std::string &path) {
+  // A pipe's bytes are the plugin's: there is nothing left to judge.
+  if (IsStream(path)) return;
   const DumpVerdict verdict = JudgeDump(path);
   if (!verdict.isDump)
     PrintError("warning: " + path + ": " + verdict.reason + "; reading it anyway");
@@ -103,7 +108,19 @@ std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int open
   problem = CheckInputFile(path);
   if (problem.code != kExitOk) return nullptr;
 
-  std::vector<char> name(path.begin(), path.end());
+  // A pipe is opened here first, which waits for a FIFO's writer, and held
+  // while the plugin reads it through its descriptor's name.
+  std::unique_ptr<HeldStream> held;
+  std::string opened = path;
+  if (IsStream(path)) {
+    held = std::make_unique<HeldStream>(path);
+    if (!held->Held()) {
+      problem = {kExitUnreadable, path + ": cannot read: " + std::strerror(errno)};
+      return nullptr;
+    }
+    opened = held->Name();
+  }
+  std::vector<char> name(opened.begin(), opened.end());
   name.push_back('\0');
   tOpenArchiveData data{};
   data.ArcName = name.data();
@@ -162,6 +179,8 @@ int HostArchive::Test() {
   char empty[1] = "";
   return ProcessFile(handle_, PK_TEST, nullptr, empty);
 }
+
+std::string HostArchive::Problem() const { return EntryProblem(handle_); }
 
 int HostArchive::Extract(const std::string &targetPath) {
   std::vector<char> target(targetPath.begin(), targetPath.end());

@@ -20,6 +20,7 @@ enum ExitCode : int {
   kExitUnreadable = 4,    // it cannot be opened or read
   kExitIsDirectory = 5,   // it is a directory
   kExitNoMemory = 6,      // not enough memory to load the dump
+  kExitOutput = 7,        // standard output cannot be written (closed, or the disk is full)
   kExitInterrupted = 130  // Ctrl+C
 };
 
@@ -67,6 +68,8 @@ class HostArchive {
   int Skip();
   int Test();
   int Extract(const std::string &targetPath);
+  // Why testing the entry Next returned last fails, in words; empty if not.
+  std::string Problem() const;
 
  private:
   explicit HostArchive(void *handle) : handle_(handle) {}

@@ -63,6 +63,7 @@ class Extraction {
   // Makes the folder that will hold `target` and clears the way for the
   // file; returns why not, or an empty string.
   std::string PrepareFileTarget(const fs::path &target);
+  std::string CreateFileTarget(const fs::path &target);
   void Fail(const Entry &entry, const std::string &reason);
   void Report(const std::string &message);
 
@@ -112,6 +113,13 @@ std::string Extraction::PrepareFileTarget(const fs::path &target) {
   return {};
 }
 
+std::string Extraction::CreateFileTarget(const fs::path &target) {
+  // Made here, so that a failure names the system's reason; the plugin then
+  // writes the file that is there.
+  const std::string reason = CreateEmptyFile(target);
+  return reason.empty() ? reason : "cannot create file: " + reason;
+}
+
 bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   const SafePath safe = MakeSafePath(entry.path, NativePathStyle());
   if (safe.renamed) Report("renamed: " + DisplayPath(entry.path) + " -> " + DisplayPath(safe.path));
@@ -132,7 +140,9 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
     return true;
   }
 
-  if (const std::string problem = PrepareFileTarget(target); !problem.empty()) {
+  std::string problem = PrepareFileTarget(target);
+  if (problem.empty()) problem = CreateFileTarget(target);
+  if (!problem.empty()) {
     Fail(entry, problem);
     archive.Skip();
     return true;
@@ -150,7 +160,8 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
     return false;
   }
   progress_.FinishFile();
-  Fail(entry, ResultMessage(result));
+  const std::string why = result == E_BAD_DATA ? archive.Problem() : std::string();
+  Fail(entry, why.empty() ? ResultMessage(result) : why);
   return true;
 }
 
@@ -203,7 +214,8 @@ int RunExtract(const ExtractOptions &options) {
   // it would find nothing to act on, and the dump is read only once.
   Selection selection(options.patterns, NativePathStyle());
   Plan plan;
-  const bool planned = !options.patterns.empty() || StderrIsTerminal();
+  // A pipe can be read only once: it is extracted in one pass.
+  const bool planned = (!options.patterns.empty() || StderrIsTerminal()) && !IsStream(options.dump);
   std::unique_ptr<HostArchive> archive;
   Entry first;
   int firstResult = E_SUCCESS;
@@ -230,13 +242,18 @@ int RunExtract(const ExtractOptions &options) {
     firstResult = archive->Next(first);
     plan.entries = firstResult == E_END_ARCHIVE ? 0 : 1;
   }
-  const std::vector<std::string> unmatched = selection.Unmatched();
-  for (const std::string &pattern : unmatched) {
-    PrintError(pattern + ": no such entry in " + options.dump);
-  }
+  // Patterns that matched nothing are told before anything is written, when
+  // a listing pass came first; after the extraction otherwise.
+  auto reportUnmatched = [&] {
+    const std::vector<std::string> unmatched = selection.Unmatched();
+    for (const std::string &pattern : unmatched)
+      PrintError(pattern + ": no such entry in " + options.dump);
+    return !unmatched.empty();
+  };
+  const bool someUnmatched = planned && reportUnmatched();
   if (plan.entries == 0) {
     std::printf("No files to extract\n");
-    return unmatched.empty() ? kExitOk : kExitSomeFailed;
+    return someUnmatched ? kExitSomeFailed : kExitOk;
   }
 
   std::error_code error;
@@ -257,7 +274,8 @@ int RunExtract(const ExtractOptions &options) {
   const int code = extraction.Run(*archive, selection, planned ? nullptr : &first, firstResult);
   // Closing lets the plugin stamp the folders that this extraction created.
   archive.reset();
-  return code == kExitOk && !unmatched.empty() ? kExitSomeFailed : code;
+  const bool unmatchedAfter = !planned && reportUnmatched();
+  return code == kExitOk && (someUnmatched || unmatchedAfter) ? kExitSomeFailed : code;
 }
 
 }  // namespace quarn::cli

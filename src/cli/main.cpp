@@ -1,5 +1,6 @@
 // quarn: lists, tests and extracts Siemens flash dumps through the plugin's
 // WCX exports, as a file manager does.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -54,6 +55,7 @@ constexpr char kUsage[] =
     "  4    probe, list: the file cannot be opened or read\n"
     "  5    probe, list: the file is a folder\n"
     "  6    probe, list: not enough memory to load the dump\n"
+    "  7    standard output cannot be written (closed, or the disk is full)\n"
     "  130  interrupted (Ctrl+C)\n";
 
 // extract and test keep to three outcomes, like an archiver's extract and
@@ -174,13 +176,24 @@ int Run(int argc, char **argv) {
   return UsageError("unknown command " + std::string(command));
 }
 
+// Whatever was to go to standard output must have gone: a closed or full
+// one is an error, never a silent success.
+int CheckOutput(int code) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return code;
+  const int error = errno;
+  PrintError(std::string("cannot write to standard output") +
+             (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+  return code == kExitOk || code == kExitSomeFailed ? kExitOutput : code;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   try {
-    return Run(argc, argv);
+    return CheckOutput(Run(argc, argv));
   } catch (const std::exception &error) {
     PrintError(error.what());
-    return kExitSomeFailed;
+    return CheckOutput(kExitSomeFailed);
   }
 }

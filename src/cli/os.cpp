@@ -1,14 +1,19 @@
 #include "cli/os.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <signal.h>  // NOLINT(modernize-deprecated-headers): sigaction is POSIX
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -66,6 +71,47 @@ void CatchInterrupt() {
 }
 
 bool InterruptRequested() { return interruptRequested; }
+
+#ifdef _WIN32
+bool IsStream(const std::string &) { return false; }
+HeldStream::HeldStream(const std::string &) {}
+HeldStream::~HeldStream() = default;
+std::string HeldStream::Name() const { return {}; }
+
+std::string CreateEmptyFile(const std::filesystem::path &path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return std::system_category().message(static_cast<int>(GetLastError()));
+  CloseHandle(file);
+  return {};
+}
+#else
+bool IsStream(const std::string &path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return false;
+  return S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode);
+}
+
+HeldStream::HeldStream(const std::string &path) {
+  do {
+    descriptor_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (descriptor_ < 0 && errno == EINTR);
+}
+
+HeldStream::~HeldStream() {
+  if (descriptor_ >= 0) close(descriptor_);
+}
+
+std::string HeldStream::Name() const { return "/dev/fd/" + std::to_string(descriptor_); }
+
+std::string CreateEmptyFile(const std::filesystem::path &path) {
+  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (file < 0) return std::strerror(errno);
+  close(file);
+  return {};
+}
+#endif
 
 #ifdef _WIN32
 namespace {

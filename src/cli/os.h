@@ -17,6 +17,30 @@ int TerminalWidth();
 void CatchInterrupt();
 bool InterruptRequested();
 
+// Whether `path` names a pipe, a character device or a socket: input that
+// has no size and can be read only once, as it comes.
+bool IsStream(const std::string &path);
+
+// A stream opened by the command itself, held open while the plugin reads
+// it: the open waits for a FIFO's writer (the plugin's own never does), and
+// the plugin reads through the name Name() gives ("/dev/fd/N").
+class HeldStream {
+ public:
+  explicit HeldStream(const std::string &path);
+  ~HeldStream();
+  HeldStream(const HeldStream &) = delete;
+  HeldStream &operator=(const HeldStream &) = delete;
+  bool Held() const { return descriptor_ >= 0; }
+  std::string Name() const;
+
+ private:
+  int descriptor_ = -1;
+};
+
+// Creates `path` as a new empty file; the system's reason when it cannot
+// ("Permission denied"), or an empty string.
+std::string CreateEmptyFile(const std::filesystem::path &path);
+
 // Narrow file names are what the exports take: bytes on Linux, the ANSI code
 // page on Windows. These convert them to and from std::filesystem paths.
 std::filesystem::path PathFromNarrow(const std::string &narrow);

@@ -28,7 +28,9 @@ int RunTest(const std::string &dump) {
     }
     const int result = archive->Test();
     if (result != E_SUCCESS) {
-      PrintError(DisplayPath(entry.path) + ": " + ResultMessage(result));
+      const std::string problem = archive->Problem();
+      PrintError(DisplayPath(entry.path) + ": " +
+                 (problem.empty() ? ResultMessage(result) : problem));
       ++errors;
     } else if (entry.directory) {
       ++folders;

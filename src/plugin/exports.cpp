@@ -14,14 +14,7 @@ using quarn::TQuarn;
 
 namespace {
 
-// The archive object behind a handle, or none for the handles that name no
-// archive: null, and INVALID_HANDLE_VALUE (-1), with which hosts set their
-// callbacks before packing or deleting, work that has no archive.
-TQuarn *ArchiveOf(void *handle) {
-  if (handle == nullptr || handle == reinterpret_cast<void *>(static_cast<std::intptr_t>(-1)))
-    return nullptr;
-  return static_cast<TQuarn *>(handle);
-}
+TQuarn *ArchiveOf(void *handle) { return TQuarn::FromHandle(handle); }
 
 bool IsDump(const char *fileName) {
   const HANDLE file =

@@ -36,18 +36,33 @@ int TQuarn::ProcessFile(int operation, char *destName) {
 }
 
 int TQuarn::TestEntry(const TSieFile &entry) const {
+  return Problem(entry) != nullptr ? E_BAD_DATA : 0;
+}
+
+const char *TQuarn::Problem(const TSieFile &entry) const {
   // What extraction would find, without writing anything: content outside
   // the image, or a chain of parts that did not end as a sound one does.
   // Changed content bytes cannot be told: the file system keeps no checksums.
-  if (entry.Damage != 0) return E_BAD_DATA;
   const TFlashImage &window = dump_->Window();
   for (const TExtent &extent : entry.Extents) {
     if (extent.Buffer != nullptr) continue;
     if (window.Translate(extent.DataAddr) == nullptr ||
         extent.Size > window.Available(extent.DataAddr))
-      return E_BAD_DATA;
+      return "bad data: content lies outside the dump";
   }
-  return 0;
+  if ((entry.Damage & kChainEndsAtMissingPart) != 0)
+    return "incomplete: the chain ends at a missing part";
+  if ((entry.Damage & kChainLoops) != 0)
+    return "incomplete: the chain comes back to a part already in it";
+  if ((entry.Damage & kChainCutByLimit) != 0)
+    return "incomplete: the chain is cut at the limit of parts one dump may make";
+  if ((entry.Damage & kChainLeftover) != 0)
+    return "incomplete: a part that goes on from the chain's last one is not linked to it";
+  if ((entry.Damage & kChainPrevMismatch) != 0)
+    return "damaged: a part of the chain names another part as the one before it";
+  if ((entry.Damage & kChunkIdRepeated) != 0)
+    return "damaged: another live chunk has the id of one of the file's chunks";
+  return nullptr;
 }
 
 int TQuarn::Extract(TSieFile &entry, char *destName) {

@@ -35,6 +35,15 @@ class TQuarn {
 
   bool Opened() const { return listingBuilt_; }
 
+  // The archive object behind a handle OpenArchive returned; none for the
+  // handles that name no archive: null, and INVALID_HANDLE_VALUE (-1), with
+  // which hosts set their callbacks before packing or deleting.
+  static TQuarn *FromHandle(void *handle) {
+    if (handle == nullptr || handle == reinterpret_cast<void *>(static_cast<std::intptr_t>(-1)))
+      return nullptr;
+    return static_cast<TQuarn *>(handle);
+  }
+
   // Moves to the next entry and describes it in `header`; E_END_ARCHIVE past
   // the last one.
   int ReadHeader(tHeaderData *header);
@@ -53,6 +62,14 @@ class TQuarn {
   const TList<TSieFile *> &Listing() const { return listing_; }
   // The FullPath of the entry at `index` of the listing.
   std::string_view ListingPath(int index) const { return order_.Path(index); }
+
+  // Why testing or extracting `entry` answers bad data, in words; none when
+  // it would succeed.
+  const char *Problem(const TSieFile &entry) const;
+  // The entry under the cursor (the one ReadHeader returned last), or none.
+  const TSieFile *Current() const {
+    return cursor_ >= 0 && cursor_ < listing_.Count() ? listing_[cursor_] : nullptr;
+  }
 
   // Records where the host put `entry` and, as far as the names match, its
   // ancestors, from the target path of an extraction.

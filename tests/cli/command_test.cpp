@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dump_builder.h"
@@ -83,14 +84,19 @@ class CommandTest : public ::testing::Test {
   }
 
   // Runs quarn with `args` in the test's folder; stdin is empty, stdout and
-  // stderr are files (so not terminals).
-  Outcome Run(const std::vector<std::string> &args) {
+  // stderr are files (so not terminals). `stdoutPath` replaces stdout's file
+  // ("-": stdout closed).
+  Outcome Run(const std::vector<std::string> &args, const std::string &stdoutPath = "") {
     const fs::path outFile = dir_ / "stdout.txt", errFile = dir_ / "stderr.txt";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    if (stdoutPath == "-")
+      posix_spawn_file_actions_addclose(&actions, 1);
+    else
+      posix_spawn_file_actions_addopen(&actions, 1,
+                                       stdoutPath.empty() ? outFile.c_str() : stdoutPath.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
@@ -307,6 +313,36 @@ TEST_F(CommandTest, TestsEveryEntry) {
       "Testing archive: dump.bin\n\nEverything is Ok\n\nFolders: 0\nFiles: 3\nSize: 393216\n");
 }
 
+TEST_F(CommandTest, AClosedOrFullStandardOutputIsAnError) {
+  for (const char *out : {"/dev/full", "-"}) {
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"list", "dump.bin"},
+                                                 {"list", "--json", "dump.bin"},
+                                                 {"probe", "dump.bin"},
+                                                 {"test", "dump.bin"}}) {
+      const Outcome outcome = Run(args, out);
+      EXPECT_EQ(outcome.code, 7) << out << " " << args[0];
+      EXPECT_TRUE(Contains(outcome.err, "cannot write to standard output")) << outcome.err;
+    }
+  }
+}
+
+TEST_F(CommandTest, APipeIsReadToItsEnd) {
+  // A FIFO whose writer comes after the command has started.
+  const fs::path fifo = dir_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    const std::vector<std::uint8_t> bytes = ReadBytes(dumpPath_);
+    std::ofstream(fifo, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  });
+  const Outcome outcome = Run({"test", "fifo"});
+  writer.join();
+  EXPECT_EQ(outcome.code, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_TRUE(Contains(outcome.out, "Everything is Ok\n\nFolders: 0\nFiles: 3\n")) << outcome.out;
+}
+
 TEST_F(CommandTest, EmptyListingOfAFileWithoutPartitions) {
   std::ofstream(dir_ / "small.bin") << std::string(100, 'x');
   const Outcome outcome = Run({"list", "small.bin"});
@@ -407,6 +443,22 @@ TEST_F(TreeCommandTest, ExtractsTheTreeIntoNestedFolders) {
   for (const auto &item : fs::recursive_directory_iterator(dir_ / "out"))
     written += item.is_regular_file() ? 1 : 0;
   EXPECT_EQ(written, files);
+}
+
+TEST_F(TreeCommandTest, TestNamesEachBadEntryWithItsReason) {
+  // Cut before FFS's second block: chain.dat loses the part there, and the
+  // raw images of every disk reach past the end.
+  const std::vector<std::uint8_t> bytes = ReadBytes(dir_ / "tree.bin");
+  std::ofstream(dir_ / "cut.bin", std::ios::binary)
+      .write(reinterpret_cast<const char *>(bytes.data()), 0x110000);
+  const Outcome outcome = Run({"test", "cut.bin"});
+  EXPECT_EQ(outcome.code, 1);
+  EXPECT_FALSE(Contains(outcome.out, "Everything is Ok")) << outcome.out;
+  EXPECT_TRUE(Contains(outcome.out, "Errors: 4\n")) << outcome.out;
+  for (const char *line : {"FFS/chain.dat: incomplete: the chain ends at a missing part\n",
+                           "FFS.BIN: bad data: content lies outside the dump\n",
+                           "EELITE.BIN: bad data: content lies outside the dump\n"})
+    EXPECT_TRUE(Contains(outcome.err, line)) << outcome.err;
 }
 
 TEST_F(TreeCommandTest, ExtractsAFolderWithEverythingBelowIt) {

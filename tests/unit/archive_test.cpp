@@ -3,8 +3,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dump_builder.h"

@@ -8,6 +8,8 @@
 
 namespace quarn {
 
+#ifdef _WIN32
+
 namespace {
 
 // Attribute bits the listing shows: read-only, hidden, system, directory,
@@ -15,8 +17,6 @@ namespace {
 constexpr std::uint32_t kListedAttributes = 0x37;
 
 }  // namespace
-
-#ifdef _WIN32
 
 std::int32_t HostFileTime(std::uint16_t dosDate, std::uint16_t dosTime) {
   return static_cast<std::int32_t>((static_cast<std::uint32_t>(dosDate) << 16) | dosTime);

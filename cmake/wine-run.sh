@@ -114,7 +114,10 @@ if [ "$1" = --stop ]; then
 fi
 
 if [ ! -f "$prefix/system.reg" ]; then
-  mkdir -p "$(dirname "$prefix")"
+  if ! mkdir -p "$(dirname "$prefix")" 2>/dev/null; then
+    echo "wine-run.sh: cannot create the Wine prefix $prefix (cannot make its folder)" >&2
+    exit 1
+  fi
   (
     flock 9
     if [ ! -f "$prefix/system.reg" ]; then

@@ -58,6 +58,22 @@ void BM_OpenEverySlotLive(benchmark::State &state) {
 }
 BENCHMARK(BM_OpenEverySlotLive)->Unit(benchmark::kMillisecond);
 
+// The allowance of entries reached through leftover chunks: 511 blocks
+// over the same 128 KiB, as EEPROM blocks and as lost blocks.
+void BM_OpenOverlappingEepromBlocks(benchmark::State &state) {
+  static const std::string path =
+      Saved(quarn::testing::OverlappingBlocksDump("EELITE"), "overlapping-eeprom.bin");
+  OpenAndList(state, path);
+}
+BENCHMARK(BM_OpenOverlappingEepromBlocks)->Unit(benchmark::kMillisecond);
+
+void BM_OpenOverlappingLostBlocks(benchmark::State &state) {
+  static const std::string path =
+      Saved(quarn::testing::OverlappingBlocksDump("FFS"), "overlapping-lost.bin");
+  OpenAndList(state, path);
+}
+BENCHMARK(BM_OpenOverlappingLostBlocks)->Unit(benchmark::kMillisecond);
+
 void BM_OpenSharedTail(benchmark::State &state) {
   static const std::string path = Saved(quarn::testing::SharedTailDump(), "shared-tail.bin");
   OpenAndList(state, path);

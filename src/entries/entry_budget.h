@@ -1,9 +1,10 @@
 // What one archive may make of its disks' file systems. A disk holds at most
-// 32,768 parts (even chunk ids below 65,536), and on an honest disk every
-// part belongs to one entry and is one extent of it, so no honest dump comes
-// near these figures; a crafted one (chains that share a long tail, EEPROM
-// disks with millions of equal chunk ids over overlapping blocks) is cut off
-// here instead of taking all memory.
+// 65,536 live chunks (its ids are 16-bit and unique) and so 32,768 parts, and
+// on an honest disk every part belongs to one entry and is one extent of it,
+// so no honest dump comes near these figures; a crafted one (chains that
+// share a long tail, disks listing the same blocks hundreds of times, every
+// descriptor slot live) is cut off here instead of taking all time and
+// memory.
 #ifndef QUARN_ENTRIES_ENTRY_BUDGET_H
 #define QUARN_ENTRIES_ENTRY_BUDGET_H
 
@@ -16,9 +17,12 @@ struct TEntryBudget {
   static constexpr std::uint32_t kMaxEntries = 1u << 18;  // 262,144
   // Extents of those entries together.
   static constexpr std::uint32_t kMaxExtents = 1u << 21;  // 2,097,152
+  // Live chunks the disks' scans collect together: eight honest disks' worth.
+  static constexpr std::uint32_t kMaxChunks = 1u << 19;  // 524,288
 
   std::uint32_t Entries = kMaxEntries;  // still to be made
   std::uint32_t Extents = kMaxExtents;
+  std::uint32_t Chunks = kMaxChunks;
 
   // Takes `count` entries at once, or none when fewer are left.
   bool TakeEntry(std::uint32_t count = 1) {
@@ -29,6 +33,11 @@ struct TEntryBudget {
   bool TakeExtent() {
     if (Extents == 0) return false;
     --Extents;
+    return true;
+  }
+  bool TakeChunk() {
+    if (Chunks == 0) return false;
+    --Chunks;
     return true;
   }
 };

@@ -1,11 +1,11 @@
 #include "entries/unique_names.h"
 
-#include <unordered_map>
-#include <unordered_set>
+#include <deque>
 #include <vector>
 
 #include "platform/host_path.h"
 #include "platform/platform.h"
+#include "util/string_table.h"
 
 namespace quarn {
 
@@ -60,12 +60,23 @@ std::string NumberedName(std::string_view name, int number, std::size_t limit) {
 
 void RenameDuplicateChildren(TSieFile &top) {
   // Folder by folder, breadth-first: no recursion, however deep the tree.
+  // Keys are views: of a child's own name where that is its key, else of a
+  // key or a new name kept in `store`, which never moves what it holds. New
+  // names are given once a folder is done, so the views of old ones last.
   std::vector<TSieFile *> folders{&top};
-  std::unordered_set<std::string> taken;
-  std::unordered_set<std::string> given;
-  // The next number to try for a name: many copies of one name (a crafted
-  // dump can list thousands) are numbered in one pass.
-  std::unordered_map<std::string, int> next;
+  std::deque<std::string> store;
+  std::deque<std::pair<TSieFile *, std::string>> renames;
+  // Every name there is; and the names given out, each with the next number
+  // to try for it, so that many copies of one name (a crafted dump can list
+  // thousands) are numbered in one pass.
+  TStringTable given;
+  TStringTable taken;
+  auto keyOf = [&store](const std::string &name) -> std::string_view {
+#ifndef _WIN32
+    if (name.find_first_of("/\\") == std::string::npos) return name;
+#endif
+    return store.emplace_back(HostKey(name));
+  };
   for (std::size_t f = 0; f < folders.size(); ++f) {
     const TList<TSieFile *> &children = folders[f]->Children();
     for (TSieFile *child : children)
@@ -73,24 +84,27 @@ void RenameDuplicateChildren(TSieFile &top) {
     if (children.Count() < 2) continue;
     // Every name as stored, then the first of each kept and the others
     // numbered past every name there is.
-    given.clear();
-    for (const TSieFile *child : children) given.insert(HostKey(child->Name));
-    if (static_cast<int>(given.size()) == children.Count()) continue;
-    taken.clear();
-    next.clear();
+    const auto count = static_cast<std::size_t>(children.Count());
+    store.clear();
+    given.Reset(count);
+    for (const TSieFile *child : children) given.Insert(keyOf(child->Name), 0);
+    if (given.Count() == count) continue;
+    taken.Reset(count);
+    renames.clear();
     for (TSieFile *child : children) {
-      std::string key = HostKey(child->Name);
-      if (taken.insert(key).second) continue;
-      int &number = next.try_emplace(std::move(key), 2).first->second;
-      for (;; ++number) {
+      const auto [next, first] = taken.Insert(keyOf(child->Name), 2);
+      if (first) continue;
+      for (int &number = *next;; ++number) {
         std::string renamed = NumberedName(child->Name, number);
-        std::string renamedKey = HostKey(renamed);
-        if (given.count(renamedKey) != 0 || !taken.insert(std::move(renamedKey)).second) continue;
-        child->Name = std::move(renamed);
+        const std::string_view renamedKey = keyOf(renamed);
+        if (given.Find(renamedKey) != nullptr || taken.Find(renamedKey) != nullptr) continue;
         ++number;
+        const std::string &kept = renames.emplace_back(child, std::move(renamed)).second;
+        taken.Insert(keyOf(kept), 2);
         break;
       }
     }
+    for (auto &[child, name] : renames) child->Name = std::move(name);
   }
 }
 

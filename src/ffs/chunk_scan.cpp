@@ -69,7 +69,11 @@ void TDiskReader::ChunkScan() {
          d -= chunk_descriptor::kSize) {
       const std::uint8_t *slot = image_.Translate(d);
       if (slot != nullptr && *slot == kUnwrittenSlot) break;
-      if (std::optional<TChunk> chunk = ReadChunk(a, d)) ChunkList.Add(*chunk);
+      if (std::optional<TChunk> chunk = ReadChunk(a, d)) {
+        // Past the archive's allowance, no further chunk is collected.
+        if (!budget_.TakeChunk()) return;
+        ChunkList.Add(*chunk);
+      }
     }
   }
 }

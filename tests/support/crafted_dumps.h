@@ -34,6 +34,23 @@ inline DumpBuilder EverySlotLiveDump(const std::string &diskName,
   return dump;
 }
 
+// A dump of 256 KiB whose one disk lists 511 blocks of 128 KiB, all over
+// the same bytes, every slot a live descriptor: over four million chunks,
+// every id many times over, all left over for EEPROM block files (EELITE,
+// EEFULL) or lost blocks (any other name), so the archive's allowance of
+// entries runs out.
+inline DumpBuilder OverlappingBlocksDump(const std::string &diskName) {
+  constexpr std::uint32_t kStart = 0x10000;
+  constexpr std::uint32_t kBlockSize = 0x20000;
+  DumpBuilder dump(0x40000);
+  dump.Disk(0x100, diskName, 0x1000, 0x2000,
+            std::vector<BlockRef>(511, BlockRef{At(kStart), kBlockSize}), false);
+  std::uint32_t id = 0;
+  for (std::uint32_t at = kStart; at + 16 <= kStart + kBlockSize; at += 16, ++id)
+    dump.U32(at, kLiveMarker).U32(at + 4, id & 0xFFFF).U32(at + 8, 16).U32(at + 12, 0);
+  return dump;
+}
+
 // A root and `heads` files whose chains all run into one tail of `tail`
 // parts: a reader that follows every chain to its end makes heads * tail
 // extents.

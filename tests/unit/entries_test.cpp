@@ -207,9 +207,12 @@ TEST(ListingOrderTest, WholePathsByteByByteEqualOnesInListedOrder) {
       if (random() % 3 == 0) folders.push_back(listed[listed.Count() - 1]);
     }
     std::shuffle(listed.begin(), listed.end(), random);
+    // As an archive lists: folders' children named apart first (that one is
+    // the order's to make true as the host compares paths), then the order.
+    RenameDuplicateChildren(*nameless);
 
-    // Sorted by whole paths; equal ones in listed order, the first keeping
-    // its path, the others numbered.
+    // Sorted by whole paths; equal ones (as the host compares them) in
+    // listed order, the first keeping its path, the others numbered.
     std::vector<TSieFile *> expected(listed.begin(), listed.end());
     std::stable_sort(expected.begin(), expected.end(), [](const TSieFile *a, const TSieFile *b) {
       return a->FullPath() < b->FullPath();  // std::string compares bytes as unsigned
@@ -219,7 +222,7 @@ TEST(ListingOrderTest, WholePathsByteByByteEqualOnesInListedOrder) {
     std::set<std::string> firsts;
     for (std::size_t i = 0; i < expected.size(); ++i) {
       const std::string path = expected[i]->FullPath();
-      const bool first = firsts.insert(path).second;
+      const bool first = firsts.insert(HostKey(path)).second;
       const auto at = std::find(order.Entries().begin(), order.Entries().end(), expected[i]);
       ASSERT_NE(at, order.Entries().end());
       const int index = static_cast<int>(at - order.Entries().begin());

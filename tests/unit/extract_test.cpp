@@ -306,8 +306,13 @@ TEST_F(FixUpTest, DirectoriesCreatedDuringExtractionGetTheirEntrysTime) {
   if (birth.dwHighDateTime == 0 && birth.dwLowDateTime == 0)
     GTEST_SKIP() << "this file system keeps no creation times: the fix-up leaves directories alone";
 
-  ASSERT_TRUE(ExtractInto(*archive, out, "kept"));
   ASSERT_TRUE(ExtractInto(*archive, out, "made"));
+  // "kept" is placed without writing into it: where a file system keeps no
+  // birth time (Wine takes the inode's change time), a file written into a
+  // folder would make it look new.
+  for (int i = 0; i < archive->Listing().Count(); ++i)
+    if (archive->ListingPath(i) == "FFS\\kept")
+      TQuarn::LearnDestination(archive->Listing()[i], (out / "FFS" / "kept").string());
   archive.reset();  // close: the fix-up runs
 
   EXPECT_EQ(ModifiedTime((out / "FFS" / "made").string()), EntryMomentAsLocal());

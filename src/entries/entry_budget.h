@@ -14,11 +14,11 @@ namespace quarn {
 
 struct TEntryBudget {
   // Entries of all disks' file systems, EEPROM and lost block files included.
-  static constexpr std::uint32_t kMaxEntries = 1u << 18;  // 262,144
+  static constexpr std::uint32_t kMaxEntries = 1u << 17;  // 131,072
   // Extents of those entries together.
-  static constexpr std::uint32_t kMaxExtents = 1u << 21;  // 2,097,152
-  // Live chunks the disks' scans collect together: eight honest disks' worth.
-  static constexpr std::uint32_t kMaxChunks = 1u << 19;  // 524,288
+  static constexpr std::uint32_t kMaxExtents = 1u << 20;  // 1,048,576
+  // Live chunks the disks' scans collect together: four full disks' worth.
+  static constexpr std::uint32_t kMaxChunks = 1u << 18;  // 262,144
 
   std::uint32_t Entries = kMaxEntries;  // still to be made
   std::uint32_t Extents = kMaxExtents;

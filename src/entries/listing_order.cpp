@@ -11,55 +11,28 @@ namespace quarn {
 
 namespace {
 
-// Entry to number, by open addressing: the sort looks up the parent of every
-// entry it names, and a node per entry would cost more than the lookup.
+// Entry to path number. Each entry keeps the number the current order gave
+// it (OrderSlot), checked against the entry the number stands for, so that
+// a number left from an earlier order counts for nothing: no lookup in a
+// table, whose random reads would cost more than the whole sort.
 class TEntryIndex {
  public:
-  explicit TEntryIndex(std::size_t expected) {
-    std::size_t capacity = 16;
-    while (capacity < expected * 2) capacity <<= 1;
-    keys_.assign(capacity, nullptr);
-    values_.assign(capacity, 0);
-  }
+  explicit TEntryIndex(std::size_t expected) { entries_.reserve(expected); }
 
   const std::uint32_t *Find(const TSieFile *key) const {
-    for (std::size_t i = Slot(key);; i = (i + 1) & (keys_.size() - 1)) {
-      if (keys_[i] == key) return &values_[i];
-      if (keys_[i] == nullptr) return nullptr;
-    }
+    const std::uint32_t slot = key->OrderSlot;
+    return slot < entries_.size() && entries_[slot] == key ? &key->OrderSlot : nullptr;
   }
 
-  // `key` must not be there yet.
+  // `key` must not be there yet; `value` is the next number.
   void Insert(const TSieFile *key, std::uint32_t value) {
-    if ((count_ + 1) * 2 > keys_.size()) Grow();
-    std::size_t i = Slot(key);
-    while (keys_[i] != nullptr) i = (i + 1) & (keys_.size() - 1);
-    keys_[i] = key;
-    values_[i] = value;
-    ++count_;
+    key->OrderSlot = value;
+    if (entries_.size() <= value) entries_.resize(value + 1, nullptr);
+    entries_[value] = key;
   }
 
  private:
-  std::size_t Slot(const TSieFile *key) const {
-    const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
-    return static_cast<std::size_t>((bits >> 4) * 0x9E3779B97F4A7C15ULL >> 20) & (keys_.size() - 1);
-  }
-
-  void Grow() {
-    std::vector<const TSieFile *> keys;
-    std::vector<std::uint32_t> values;
-    keys.swap(keys_);
-    values.swap(values_);
-    keys_.assign(keys.size() * 2, nullptr);
-    values_.assign(keys.size() * 2, 0);
-    count_ = 0;
-    for (std::size_t i = 0; i < keys.size(); ++i)
-      if (keys[i] != nullptr) Insert(keys[i], values[i]);
-  }
-
-  std::vector<const TSieFile *> keys_;
-  std::vector<std::uint32_t> values_;
-  std::size_t count_ = 0;
+  std::vector<const TSieFile *> entries_;
 };
 
 // A listing path in the block of text that holds them all.
@@ -84,7 +57,8 @@ struct Keyed {
 // the sort to whole paths, where that does not hold, or where two children
 // of one folder share a name and their contents would mix.
 bool TreeOrder(std::vector<std::uint32_t> &order, const TList<Keyed> &keyed,
-               const std::vector<Span> &spans, const TEntryIndex &index, const TSieFile *nameless) {
+               const std::vector<Span> &spans, std::string_view text, const TEntryIndex &index,
+               const TSieFile *nameless) {
   const auto n = static_cast<std::uint32_t>(keyed.Count());
   constexpr std::uint32_t kNone = 0xFFFFFFFF;
   // Listing number of each path number, for the listed ones.
@@ -123,17 +97,25 @@ bool TreeOrder(std::vector<std::uint32_t> &order, const TList<Keyed> &keyed,
   }
   auto hasChildren = [&](std::uint32_t i) { return childCount[i + 1] > childCount[i]; };
 
-  // A key is a child's name, followed by a backslash for its contents.
+  // A key is a child's name, followed by a backslash for its contents. The
+  // name is read at the end of the child's path, where the names of one
+  // folder lie near one another, not through the entry.
   struct Item {
+    std::uint64_t Key;  // 8 bytes of the key from the folder's common start, big-endian
+    std::string_view Name;
     std::uint32_t Entry;
     bool Contents;
   };
-  auto name = [&](std::uint32_t i) -> const std::string & {
-    return keyed[static_cast<int>(i)].Entry->Name;
+  auto nameOf = [&](std::uint32_t i) {
+    const Keyed &k = keyed[static_cast<int>(i)];
+    const Span &span = spans[k.Path];
+    const std::size_t length = k.Entry->Name.size();
+    return text.substr(span.At + span.Length - length, length);
   };
-  auto before = [&](const Item &a, const Item &b) {
-    const std::string &x = name(a.Entry);
-    const std::string &y = name(b.Entry);
+  auto before = [](const Item &a, const Item &b) {
+    if (a.Key != b.Key) return a.Key < b.Key;
+    const std::string_view x = a.Name;
+    const std::string_view y = b.Name;
     const std::size_t common = std::min(x.size(), y.size());
     const int c = std::memcmp(x.data(), y.data(), common);
     if (c != 0) return c < 0;
@@ -160,10 +142,37 @@ bool TreeOrder(std::vector<std::uint32_t> &order, const TList<Keyed> &keyed,
   std::vector<Level> stack;
   auto open = [&](std::uint32_t folder) {
     items.clear();
+    // Most comparisons end within 8 bytes past what every name of the folder
+    // begins with, which are compared as one number (names hold no NUL, so
+    // the 0 after a key's end sorts it first, as a shorter key does).
+    std::size_t common = std::string_view::npos;
+    std::string_view first;
+    for (std::uint32_t k = childCount[folder]; k < childCount[folder + 1]; ++k) {
+      const std::string_view childName = nameOf(children[k]);
+      if (common == std::string_view::npos) {
+        first = childName;
+        common = childName.size();
+      }
+      std::size_t same = 0;
+      while (same < common && same < childName.size() && childName[same] == first[same]) ++same;
+      common = same;
+    }
+    auto keyOf = [common](std::string_view name, bool contents) {
+      std::uint64_t key = 0;
+      for (std::size_t b = 0; b < 8; ++b) {
+        const std::size_t at = common + b;
+        const std::uint8_t byte = at < name.size() ? static_cast<std::uint8_t>(name[at])
+                                  : at == name.size() && contents ? '\\'
+                                                                  : 0;
+        key = (key << 8) | byte;
+      }
+      return key;
+    };
     for (std::uint32_t k = childCount[folder]; k < childCount[folder + 1]; ++k) {
       const std::uint32_t child = children[k];
-      items.push_back({child, false});
-      if (hasChildren(child)) items.push_back({child, true});
+      const std::string_view childName = nameOf(child);
+      items.push_back({keyOf(childName, false), childName, child, false});
+      if (hasChildren(child)) items.push_back({keyOf(childName, true), childName, child, true});
     }
     std::sort(items.begin(), items.end(), before);
     // Two children of one name share a path, which the sort of whole paths
@@ -171,7 +180,7 @@ bool TreeOrder(std::vector<std::uint32_t> &order, const TList<Keyed> &keyed,
     for (std::size_t k = 1; k < items.size(); ++k) {
       const Item &a = items[k - 1];
       const Item &b = items[k];
-      if (!a.Contents && !b.Contents && name(a.Entry) == name(b.Entry)) return false;
+      if (!a.Contents && !b.Contents && a.Name == b.Name) return false;
     }
     stack.push_back({std::move(items), 0});
     return true;
@@ -278,7 +287,7 @@ TListingOrder::TListingOrder(const TList<TSieFile *> &listed, const TSieFile *na
   // Ordinal: unsigned bytes, a shorter key before its extensions. Equal
   // paths keep their listing order.
   std::vector<std::uint32_t> order;
-  if (TreeOrder(order, keyed, spans, index, namelessRoot)) {
+  if (TreeOrder(order, keyed, spans, text, index, namelessRoot)) {
     TList<Keyed> sorted;
     sorted.SetCapacity(keyed.Count());
     for (const std::uint32_t i : order) sorted.Add(keyed[static_cast<int>(i)]);

@@ -73,6 +73,10 @@ class TSieFile {
   int AddChild(TSieFile *child);
   // Takes `child` out of the children (later ones move down) and detaches it.
   void RemoveChild(TSieFile *child);
+  // Room for `count` children in all, for a creator that knows how many come.
+  void ReserveChildren(int count) {
+    if (count > children_.Capacity()) children_.SetCapacity(count);
+  }
 
   // Appends an extent and adds its size to Size (a 32-bit sum that wraps).
   void AddExtent(TExtent extent);
@@ -98,18 +102,19 @@ class TSieFile {
 
   const TEntryDisk *Disk = nullptr;  // none for the nameless root and raw images
   TList<TExtent> Extents;
-  std::uint32_t HeaderDescAddr = 0;  // descriptor of the first part's header chunk
-  std::uint32_t HeaderDataAddr = 0;  // the first part's header
-  std::uint32_t DataAddr = 0;        // the first part's content
-  std::uint16_t Id = 0;              // part id of the first part
-  std::uint16_t ParentId = 0;        // the first part's parent id as stored
-  std::uint32_t Attr = 0;            // FAT attribute bits; 0x10 marks a directory
-  std::uint32_t Size = 0;            // sum of the extents' sizes
-  std::string Name;                  // at most 255 bytes, narrow code page
-  std::uint16_t Date = 0;            // DOS date
-  std::uint16_t Time = 0;            // DOS time
-  std::uint8_t Damage = 0;           // TEntryDamage bits
-  std::string DestDir;               // learned destination, ends with a delimiter
+  std::uint32_t HeaderDescAddr = 0;     // descriptor of the first part's header chunk
+  std::uint32_t HeaderDataAddr = 0;     // the first part's header
+  std::uint32_t DataAddr = 0;           // the first part's content
+  std::uint16_t Id = 0;                 // part id of the first part
+  std::uint16_t ParentId = 0;           // the first part's parent id as stored
+  std::uint32_t Attr = 0;               // FAT attribute bits; 0x10 marks a directory
+  std::uint32_t Size = 0;               // sum of the extents' sizes
+  std::string Name;                     // at most 255 bytes, narrow code page
+  std::uint16_t Date = 0;               // DOS date
+  std::uint16_t Time = 0;               // DOS time
+  std::uint8_t Damage = 0;              // TEntryDamage bits
+  mutable std::uint32_t OrderSlot = 0;  // kept by the listing order while it works
+  std::string DestDir;                  // learned destination, ends with a delimiter
 
   // Longest name or listing path, in bytes.
   static constexpr std::size_t kMaxShortName = 255;

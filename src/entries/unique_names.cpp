@@ -1,5 +1,6 @@
 #include "entries/unique_names.h"
 
+#include <algorithm>
 #include <deque>
 #include <vector>
 
@@ -73,7 +74,8 @@ void RenameDuplicateChildren(TSieFile &top) {
   TStringTable taken;
   auto keyOf = [&store](const std::string &name) -> std::string_view {
 #ifndef _WIN32
-    if (name.find_first_of("/\\") == std::string::npos) return name;
+    if (std::none_of(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\'; }))
+      return name;
 #endif
     return store.emplace_back(HostKey(name));
   };
@@ -86,10 +88,10 @@ void RenameDuplicateChildren(TSieFile &top) {
     // numbered past every name there is.
     const auto count = static_cast<std::size_t>(children.Count());
     store.clear();
-    given.Reset(count);
+    given.Clear();
     for (const TSieFile *child : children) given.Insert(keyOf(child->Name), 0);
     if (given.Count() == count) continue;
-    taken.Reset(count);
+    taken.Clear();
     renames.clear();
     for (TSieFile *child : children) {
       const auto [next, first] = taken.Insert(keyOf(child->Name), 2);

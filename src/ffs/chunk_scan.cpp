@@ -36,16 +36,15 @@ template <typename T, typename Key>
 void SortBy16(TList<T> &list, Key key) {
   const int n = list.Count();
   if (n < 2) return;
-  std::vector<T> from(list.begin(), list.end());
-  std::vector<T> to(from.size());
-  for (const unsigned shift : {0u, 8u}) {
+  std::vector<T> other(static_cast<std::size_t>(n));
+  auto pass = [&key](auto from, auto to, auto out, unsigned shift) {
     std::array<std::uint32_t, 257> start{};
-    for (const T &item : from) ++start[((key(item) >> shift) & 0xFFu) + 1];
+    for (auto it = from; it != to; ++it) ++start[((key(*it) >> shift) & 0xFFu) + 1];
     for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-    for (const T &item : from) to[start[(key(item) >> shift) & 0xFFu]++] = item;
-    from.swap(to);
-  }
-  for (int i = 0; i < n; ++i) list.Put(i, from[static_cast<std::size_t>(i)]);
+    for (auto it = from; it != to; ++it) out[start[(key(*it) >> shift) & 0xFFu]++] = *it;
+  };
+  pass(list.begin(), list.end(), other.begin(), 0);
+  pass(other.begin(), other.end(), list.begin(), 8);
 }
 
 constexpr int kPrefetchAhead = 8;

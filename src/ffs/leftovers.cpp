@@ -29,7 +29,9 @@ void AppendDecimal(std::string &text, int number) {
 // `prefix`, the number in decimal, then `suffix`: the names "eeprom 1_%d.bin"
 // and "block %d.bin" without a trip through a format string per entry.
 std::string Numbered(std::string_view prefix, int number, std::string_view suffix) {
-  std::string text(prefix);
+  std::string text;
+  text.reserve(prefix.size() + 11 + suffix.size());  // one allocation at most
+  text.append(prefix);
   AppendDecimal(text, number);
   text.append(suffix);
   return text;
@@ -81,10 +83,17 @@ void TDiskReader::ListLeftovers() {
   EnsureRoot();
   const std::uint16_t date = disk_.Dump().ArcDate();
   const std::uint16_t time = disk_.Dump().ArcTime();
+  // Room for every file to come at once: a crafted disk's hundreds of
+  // thousands would otherwise move their lists many times.
+  const int coming = static_cast<int>(std::min<std::uint64_t>(
+      std::uint64_t{static_cast<std::uint32_t>(chunks)} * (kind == DiskKind::Plain ? 1 : 2),
+      budget_.Entries));
+  disk_.ReserveEntries(coming + 1);
 
   if (kind == DiskKind::Plain) {
     if (!budget_.TakeEntry()) return;
     TSieFile *folder = NewEntry(disk_.Root());
+    folder->ReserveChildren(coming);
     folder->Name = "LostBlocks";
     folder->Attr = kDirectoryAttr;
     folder->Date = date;
@@ -106,6 +115,7 @@ void TDiskReader::ListLeftovers() {
   }
 
   const bool full = kind == DiskKind::EepromFull;
+  disk_.Root()->ReserveChildren(disk_.Root()->Children().Count() + coming);
   // A block file and its description come in pairs.
   for (int i = 0; i < chunks && budget_.TakeEntry(2); ++i) {
     const TChunk &chunk = ChunkList[i];
@@ -134,7 +144,7 @@ void TDiskReader::ListLeftovers() {
     description->Time = time;
     TExtent textExtent;
     textExtent.Size = static_cast<std::uint32_t>(text.size());
-    textExtent.Buffer = std::make_unique<std::uint8_t[]>(text.size());
+    textExtent.Buffer = std::make_unique_for_overwrite<std::uint8_t[]>(text.size());
     std::copy(text.begin(), text.end(), textExtent.Buffer.get());
     description->AddExtent(std::move(textExtent));
     disk_.AddEntry(description);

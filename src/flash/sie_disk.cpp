@@ -42,6 +42,12 @@ void TSieDisk::AddEntry(TSieFile *entry) {
   entries_->Add(entry);
 }
 
+void TSieDisk::ReserveEntries(int count) {
+  if (!entries_) entries_ = std::make_unique<TList<TSieFile *>>();
+  if (entries_->Count() + count > entries_->Capacity())
+    entries_->SetCapacity(entries_->Count() + count);
+}
+
 void TSieDisk::ReleaseEntries() {
   root_ = nullptr;
   entries_.reset();

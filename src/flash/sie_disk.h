@@ -53,6 +53,8 @@ class TSieDisk final : public TEntryDisk {
   void SetRoot(TSieFile *root);
   // Appends an entry of the disk's own to its entry list.
   void AddEntry(TSieFile *entry);
+  // Room for `count` more entries, for a creator that knows how many come.
+  void ReserveEntries(int count);
   // Releases the entry tree and the entry list: Root and Entries are none.
   void ReleaseEntries();
 

@@ -1,6 +1,6 @@
 // A table from byte strings to small numbers, by open addressing over views:
 // the strings stay where their owner keeps them, and a table of hundreds of
-// thousands costs a few allocations instead of one per key.
+// thousands costs a few allocations and a dozen bytes a key.
 #ifndef QUARN_UTIL_STRING_TABLE_H
 #define QUARN_UTIL_STRING_TABLE_H
 
@@ -8,71 +8,75 @@
 #include <cstdint>
 #include <functional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quarn {
 
 class TStringTable {
  public:
-  // Empties the table, with room for `expected` keys without growing.
-  void Reset(std::size_t expected) {
-    std::size_t capacity = 16;
-    while (capacity < expected * 2) capacity <<= 1;
-    slots_.assign(capacity, Slot{});
-    count_ = 0;
+  // Empties the table.
+  void Clear() {
+    slots_.clear();
+    keys_.clear();
+    values_.clear();
   }
-  std::size_t Count() const { return count_; }
+  std::size_t Count() const { return keys_.size(); }
 
   // The value stored for `key`, or none.
   int *Find(std::string_view key) {
     if (slots_.empty()) return nullptr;
-    Slot &slot = Probe(key, Hash(key));
-    return slot.Used ? &slot.Value : nullptr;
+    const std::uint32_t index = slots_[Probe(key, Hash(key))].Index;
+    return index != 0 ? &values_[index - 1] : nullptr;
   }
   // Stores `key` (which must outlive the table's use of it) with `value`
-  // unless it is there; the value stored, and whether it was new.
+  // unless it is there; the value stored (valid until the next Insert), and
+  // whether it was new.
   std::pair<int *, bool> Insert(std::string_view key, int value) {
-    if ((count_ + 1) * 2 > slots_.size()) Grow();
-    const std::size_t hash = Hash(key);
-    Slot &slot = Probe(key, hash);
-    if (slot.Used) return {&slot.Value, false};
-    slot = Slot{key, hash, value, true};
-    ++count_;
-    return {&slot.Value, true};
+    if ((keys_.size() + 1) * 2 > slots_.size()) Grow();
+    const std::uint32_t hash = Hash(key);
+    Slot &slot = slots_[Probe(key, hash)];
+    if (slot.Index != 0) return {&values_[slot.Index - 1], false};
+    keys_.push_back(key);
+    values_.push_back(value);
+    slot = Slot{hash, static_cast<std::uint32_t>(keys_.size())};
+    return {&values_.back(), true};
   }
 
  private:
   struct Slot {
-    std::string_view Key;
-    std::size_t Hash = 0;
-    int Value = 0;
-    bool Used = false;
+    std::uint32_t Hash = 0;
+    std::uint32_t Index = 0;  // 1 + the key's index in keys_; 0 when free
   };
 
-  static std::size_t Hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+  static std::uint32_t Hash(std::string_view key) {
+    const std::size_t hash = std::hash<std::string_view>{}(key);
+    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+  }
 
-  Slot &Probe(std::string_view key, std::size_t hash) {
+  std::size_t Probe(std::string_view key, std::uint32_t hash) const {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-      Slot &slot = slots_[i];
-      if (!slot.Used || (slot.Hash == hash && slot.Key == key)) return slot;
+      const Slot &slot = slots_[i];
+      if (slot.Index == 0 || (slot.Hash == hash && keys_[slot.Index - 1] == key)) return i;
     }
   }
 
   void Grow() {
-    std::vector<Slot> old;
+    std::vector<Slot> old(slots_.empty() ? 16 : slots_.size() * 2, Slot{});
     old.swap(slots_);
-    slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
-    count_ = 0;
-    for (const Slot &slot : old)
-      if (slot.Used) {
-        Probe(slot.Key, slot.Hash) = slot;
-        ++count_;
-      }
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot &slot : old) {
+      if (slot.Index == 0) continue;
+      std::size_t i = slot.Hash & mask;
+      while (slots_[i].Index != 0) i = (i + 1) & mask;
+      slots_[i] = slot;
+    }
   }
 
   std::vector<Slot> slots_;
-  std::size_t count_ = 0;
+  std::vector<std::string_view> keys_;
+  std::vector<int> values_;
 };
 
 }  // namespace quarn

@@ -11,6 +11,9 @@
 #include "bench_support.h"
 #include "crafted_dumps.h"
 #include "dense_dump.h"
+#include "sample/default_sample.h"
+#include "sample/description.h"
+#include "sample/layout.h"
 #include "test_files.h"
 #include "wcx_session.h"
 
@@ -45,6 +48,36 @@ void OpenAndList(benchmark::State &state, const std::string &path) {
   }
   state.counters["entries"] = static_cast<double>(entries);
 }
+
+// Listing (PK_SKIP after each header) against testing (PK_TEST after each),
+// as `quarn list` and `quarn test` do: testing checks every extent and chain
+// and should cost little more.
+void OpenAndWalk(benchmark::State &state, const std::string &path, int operation) {
+  std::size_t entries = 0;
+  for (auto _ : state) {
+    quarn::testing::WcxArchive archive(path);
+    tHeaderData header;
+    entries = 0;
+    char empty[] = "";
+    while (archive.Next(header) == 0) {
+      ProcessFile(archive.Handle(), operation, nullptr, empty);
+      ++entries;
+    }
+  }
+  state.counters["entries"] = static_cast<double>(entries);
+}
+
+const std::string &SamplePath() {
+  static const std::string path = Saved(
+      quarn::sample::BuildSample(quarn::sample::ParseDescription(quarn::sample::kDefaultDescription))
+          .Dump,
+      "sample.bin");
+  return path;
+}
+void BM_ListSample(benchmark::State &state) { OpenAndWalk(state, SamplePath(), PK_SKIP); }
+BENCHMARK(BM_ListSample)->Unit(benchmark::kMillisecond);
+void BM_TestSample(benchmark::State &state) { OpenAndWalk(state, SamplePath(), PK_TEST); }
+BENCHMARK(BM_TestSample)->Unit(benchmark::kMillisecond);
 
 // Opening and listing it as a host does: read, partition scan, every disk's
 // file system, EEPROM blocks, the sorted listing and every record.

@@ -227,6 +227,7 @@ bool NumberSharedPaths(TList<Keyed> &keyed, std::vector<Span> &spans, std::strin
           {static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(renamed.size())});
       text += renamed;
       k.Path = static_cast<std::uint32_t>(spans.size() - 1);
+      k.Entry->Renamed = true;
       ++number;
       break;
     }

@@ -113,6 +113,7 @@ class TSieFile {
   std::uint16_t Date = 0;               // DOS date
   std::uint16_t Time = 0;               // DOS time
   std::uint8_t Damage = 0;              // TEntryDamage bits
+  bool Renamed = false;                 // numbered apart from another entry on its path
   mutable std::uint32_t OrderSlot = 0;  // kept by the listing order while it works
   std::string DestDir;                  // learned destination, ends with a delimiter
 

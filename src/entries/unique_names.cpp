@@ -106,7 +106,10 @@ void RenameDuplicateChildren(TSieFile &top) {
         break;
       }
     }
-    for (auto &[child, name] : renames) child->Name = std::move(name);
+    for (auto &[child, name] : renames) {
+      child->Name = std::move(name);
+      child->Renamed = true;
+    }
   }
 }
 

@@ -55,6 +55,7 @@ TDiskReader::TDiskReader(TSieDisk &disk, TEntryBudget &budget)
     : disk_(disk), budget_(budget), image_(disk.Dump().Window()) {}
 
 void TDiskReader::ChunkScan() {
+  TDiskStats &stats = disk_.Stats();
   const std::uint32_t blocks = disk_.BlockCount();
   for (std::uint32_t b = 0; b < blocks; ++b) {
     const TBlockRef block = disk_.Block(b);
@@ -67,11 +68,21 @@ void TDiskReader::ChunkScan() {
     for (auto d = static_cast<std::uint32_t>(end - chunk_descriptor::kSize); d > a;
          d -= chunk_descriptor::kSize) {
       const std::uint8_t *slot = image_.Translate(d);
-      if (slot != nullptr && *slot == kUnwrittenSlot) break;
+      if (slot != nullptr && *slot == kUnwrittenSlot) {
+        // This slot and every one below it are still erased.
+        stats.UnwrittenSlots += (d - a) / chunk_descriptor::kSize;
+        break;
+      }
       if (std::optional<TChunk> chunk = ReadChunk(a, d)) {
         // Past the archive's allowance, no further chunk is collected.
-        if (!budget_.TakeChunk()) return;
+        if (!budget_.TakeChunk()) {
+          stats.CutByLimit = true;
+          return;
+        }
         ChunkList.Add(*chunk);
+        ++stats.LiveSlots;
+      } else {
+        ++stats.DeadSlots;
       }
     }
   }
@@ -148,6 +159,7 @@ void TDiskReader::PairParts() {
     part.NameCut = length == kMaxNameBytes && (available == kMaxNameBytes || name[length] != 0);
     PartList.Add(part);
   }
+  disk_.Stats().Parts = static_cast<std::uint32_t>(PartList.Count());
   // Made in ascending chunk order, so already sorted by Id; part ids are
   // unique, as a part forms only where the run of one id meets the next.
 }

@@ -78,6 +78,7 @@ void TDiskReader::EnsureRoot() {
 void TDiskReader::ListLeftovers() {
   const DiskKind kind = ClassifyDisk(disk_.DiskName());
   const int chunks = ChunkList.Count();
+  disk_.Stats().LeftoverChunks = static_cast<std::uint32_t>(chunks);
   if (kind == DiskKind::Plain && chunks == 0) return;
   if (disk_.Root() == nullptr && !budget_.TakeEntry()) return;
   EnsureRoot();

@@ -49,6 +49,7 @@ void TSieDisk::ReserveEntries(int count) {
 }
 
 void TSieDisk::ReleaseEntries() {
+  stats_ = TDiskStats();
   root_ = nullptr;
   entries_.reset();
   // Later entries hang below earlier ones: the last block goes first, and a

@@ -16,6 +16,16 @@
 
 namespace quarn {
 
+// What reading a disk's file system found, for whoever reports on a dump.
+struct TDiskStats {
+  std::uint32_t LiveSlots = 0;       // descriptors of live chunks
+  std::uint32_t DeadSlots = 0;       // descriptors passed over (marked dead, or unreadable)
+  std::uint32_t UnwrittenSlots = 0;  // erased slots, from the first of a block's down
+  std::uint32_t Parts = 0;           // header and data chunks paired into parts
+  std::uint32_t LeftoverChunks = 0;  // live chunks no entry uses: EEPROM blocks or lost blocks
+  bool CutByLimit = false;           // the archive's allowance of chunks ran out in this disk
+};
+
 class TSieDisk final : public TEntryDisk {
  public:
   // A disk of `dump` whose record lies at `descriptor` and whose block table
@@ -58,12 +68,17 @@ class TSieDisk final : public TEntryDisk {
   // Releases the entry tree and the entry list: Root and Entries are none.
   void ReleaseEntries();
 
+  // What the last ParseDisk found.
+  TDiskStats &Stats() { return stats_; }
+  const TDiskStats &Stats() const { return stats_; }
+
  private:
   TDump *dump_;
   const std::uint8_t *descriptor_;  // the disk's record in the image
   const std::uint8_t *blockTable_;  // its first block-table entry in the image
   TSieFile *root_ = nullptr;
   std::unique_ptr<TList<TSieFile *>> entries_;
+  TDiskStats stats_;
   // Owns what NewEntry made, in blocks of kEntryBlock: entries keep their
   // addresses, and a disk's thousands of entries cost a few allocations.
   static constexpr std::size_t kEntryBlock = 256;

@@ -45,6 +45,12 @@ class TSieDisk final : public TEntryDisk {
   TBlockRef Block(std::uint32_t index) const;
   // The dump the disk lies in.
   TDump &Dump() const { return *dump_; }
+  // Where the disk's record lies: its offset in the image.
+  std::uint32_t RecordOffset() const {
+    return descriptor_ != nullptr
+               ? static_cast<std::uint32_t>(descriptor_ - dump_->Window().Data())
+               : 0;
+  }
 
   // Reads the disk's flash file system into Root and Entries, releasing
   // what an earlier call made. The file-system reader's work (src/ffs).

@@ -40,6 +40,11 @@ extern "C" {
 #define PK_OM_LIST 0
 #define PK_OM_EXTRACT 1
 
+// GetBackgroundFlags bits.
+#define BACKGROUND_UNPACK 1
+#define BACKGROUND_PACK 2
+#define BACKGROUND_MEMPACK 4
+
 // GetPackerCaps bits.
 #define PK_CAPS_NEW 1
 #define PK_CAPS_MODIFY 2
@@ -66,8 +71,20 @@ extern "C" {
 #define WCX_EXPORT __attribute__((visibility("default")))
 #endif
 
+// The wide character of the Unicode interface: 16-bit UTF-16 on every host,
+// Linux included (Pascal's WideChar), never a 4-byte wchar_t.
+#if defined(_WIN32)
+typedef wchar_t WCX_WCHAR;
+#elif defined(__cplusplus)
+typedef char16_t WCX_WCHAR;
+#else
+typedef uint16_t WCX_WCHAR;
+#endif
+
 typedef int(WCX_CALL *tChangeVolProc)(char *ArcName, int Mode);
 typedef int(WCX_CALL *tProcessDataProc)(char *FileName, int Size);
+typedef int(WCX_CALL *tChangeVolProcW)(WCX_WCHAR *ArcName, int Mode);
+typedef int(WCX_CALL *tProcessDataProcW)(WCX_WCHAR *FileName, int Size);
 
 #pragma pack(push, 1)
 
@@ -99,6 +116,61 @@ typedef struct {
   int CmtState;
 } tHeaderData;
 
+// The Unicode interface and the ANSI one with long names and 64-bit sizes.
+// Up to FileAttr every layout agrees, packed or natural; past it hosts may
+// differ, and nothing is written there.
+typedef struct {
+  WCX_WCHAR *ArcName;
+  int OpenMode;
+  int OpenResult;
+  WCX_WCHAR *CmtBuf;
+  int CmtBufSize;
+  int CmtSize;
+  int CmtState;
+} tOpenArchiveDataW;
+
+typedef struct {
+  char ArcName[1024];
+  char FileName[1024];
+  int Flags;
+  unsigned int PackSize;
+  unsigned int PackSizeHigh;
+  unsigned int UnpSize;
+  unsigned int UnpSizeHigh;
+  int HostOS;
+  int FileCRC;
+  int FileTime;
+  int UnpVer;
+  int Method;
+  int FileAttr;
+  char *CmtBuf;
+  int CmtBufSize;
+  int CmtSize;
+  int CmtState;
+  char Reserved[1024];
+} tHeaderDataEx;
+
+typedef struct {
+  WCX_WCHAR ArcName[1024];
+  WCX_WCHAR FileName[1024];
+  int Flags;
+  unsigned int PackSize;
+  unsigned int PackSizeHigh;
+  unsigned int UnpSize;
+  unsigned int UnpSizeHigh;
+  int HostOS;
+  int FileCRC;
+  int FileTime;
+  int UnpVer;
+  int Method;
+  int FileAttr;
+  WCX_WCHAR *CmtBuf;
+  int CmtBufSize;
+  int CmtSize;
+  int CmtState;
+  char Reserved[1024];
+} tHeaderDataExW;
+
 #pragma pack(pop)
 
 #ifdef __cplusplus
@@ -108,6 +180,12 @@ static_assert(sizeof(tHeaderData) == 568 + sizeof(void *),
               "tHeaderData: 572 bytes on 32-bit, 576 packed on 64-bit");
 static_assert(__builtin_offsetof(tHeaderData, FileAttr) == 552, "tHeaderData layout");
 static_assert(__builtin_offsetof(tHeaderData, CmtBuf) == 556, "tHeaderData layout");
+static_assert(sizeof(WCX_WCHAR) == 2, "UTF-16 units");
+static_assert(__builtin_offsetof(tOpenArchiveDataW, OpenMode) == sizeof(void *), "layout");
+static_assert(__builtin_offsetof(tHeaderDataEx, Flags) == 2048, "tHeaderDataEx layout");
+static_assert(__builtin_offsetof(tHeaderDataEx, FileAttr) == 2088, "tHeaderDataEx layout");
+static_assert(__builtin_offsetof(tHeaderDataExW, Flags) == 4096, "tHeaderDataExW layout");
+static_assert(__builtin_offsetof(tHeaderDataExW, FileAttr) == 4136, "tHeaderDataExW layout");
 #if !defined(_WIN64) && !defined(__x86_64__)
 static_assert(sizeof(tOpenArchiveData) == 28, "tOpenArchiveData layout");
 static_assert(sizeof(tHeaderData) == 572, "tHeaderData layout");
@@ -122,6 +200,16 @@ WCX_EXPORT void WCX_CALL SetChangeVolProc(void *hArcData, tChangeVolProc pChange
 WCX_EXPORT void WCX_CALL SetProcessDataProc(void *hArcData, tProcessDataProc pProcessDataProc);
 WCX_EXPORT int WCX_CALL CanYouHandleThisFile(char *FileName);
 WCX_EXPORT int WCX_CALL GetPackerCaps(void);
+WCX_EXPORT int WCX_CALL GetBackgroundFlags(void);
+
+WCX_EXPORT void *WCX_CALL OpenArchiveW(tOpenArchiveDataW *ArchiveData);
+WCX_EXPORT int WCX_CALL ReadHeaderEx(void *hArcData, tHeaderDataEx *HeaderData);
+WCX_EXPORT int WCX_CALL ReadHeaderExW(void *hArcData, tHeaderDataExW *HeaderData);
+WCX_EXPORT int WCX_CALL ProcessFileW(void *hArcData, int Operation, WCX_WCHAR *DestPath,
+                                     WCX_WCHAR *DestName);
+WCX_EXPORT void WCX_CALL SetChangeVolProcW(void *hArcData, tChangeVolProcW pChangeVolProc1);
+WCX_EXPORT void WCX_CALL SetProcessDataProcW(void *hArcData, tProcessDataProcW pProcessDataProc);
+WCX_EXPORT int WCX_CALL CanYouHandleThisFileW(WCX_WCHAR *FileName);
 
 #ifdef __cplusplus
 }

@@ -6,26 +6,109 @@
 
 namespace quarn {
 
+namespace {
+
+// How many UTF-16 units of `text` to keep so that at most `limit` remain
+// and no surrogate pair is split.
+std::size_t WideCut(std::u16string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+  return limit > 0 && text[limit - 1] >= 0xD800 && text[limit - 1] <= 0xDBFF ? limit - 1 : limit;
+}
+
+// Every piece between backslashes or slashes that is exactly "." or ".."
+// has its dots written as "%2E".
+template <typename Char>
+std::basic_string<Char> EscapeDots(std::basic_string_view<Char> name) {
+  const Char escaped[] = {Char('%'), Char('2'), Char('E')};
+  std::basic_string<Char> safe;
+  safe.reserve(name.size());
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && name[i] != Char('\\') && name[i] != Char('/')) continue;
+    const std::size_t length = i - start;
+    if ((length == 1 || length == 2) && name.find_first_not_of(Char('.'), start) >= i)
+      for (std::size_t k = 0; k < length; ++k) safe.append(escaped, 3);
+    else
+      safe.append(name.substr(start, length));
+    if (i < name.size()) safe += name[i];
+    start = i + 1;
+  }
+  return safe;
+}
+
+// One step of a path: `parentPath`, a backslash and `name`, cut to `limit`
+// units, runs of backslashes collapsed, one leading backslash dropped, and
+// never ending in a "." or ".." piece.
+template <typename Char>
+void AppendJoined(std::basic_string<Char> &out, std::basic_string_view<Char> parentPath,
+                  std::basic_string_view<Char> name, bool parentJoined, std::size_t limit) {
+  constexpr Char kBackslash = Char('\\');
+  const Char doubled[] = {kBackslash, kBackslash, Char(0)};
+  // The common case: a parent path as a join makes it (no run of
+  // backslashes, none at either end) and a name without backslashes, within
+  // the length.
+  if (!parentPath.empty() && parentPath.back() != kBackslash && parentPath.front() != kBackslash &&
+      parentPath.size() + 1 + name.size() <= limit &&
+      name.find(kBackslash) == std::basic_string_view<Char>::npos &&
+      (parentJoined || parentPath.find(doubled) == std::basic_string_view<Char>::npos)) {
+    out += parentPath;
+    out += kBackslash;
+    out += name;
+    return;
+  }
+  // Cut the joined text, then collapse every run of backslashes to one,
+  // then drop one leading backslash.
+  std::size_t left = limit;
+  const std::size_t start = out.size();
+  auto put = [&](Char c) {
+    if (c == kBackslash && out.size() > start && out.back() == kBackslash) return;
+    out += c;
+  };
+  for (const Char c : parentPath) {
+    if (left == 0) break;
+    --left;
+    put(c);
+  }
+  if (left > 0) {
+    --left;
+    put(kBackslash);
+  }
+  for (const Char c : name) {
+    if (left == 0) break;
+    --left;
+    put(c);
+  }
+  if (out.size() > start && out[start] == kBackslash) out.erase(start, 1);
+  // UTF-16 keeps a surrogate pair whole; bytes are cut where the limit falls.
+  if constexpr (sizeof(Char) == 2) {
+    if (left == 0 && out.size() > start && out.back() >= 0xD800 && out.back() <= 0xDBFF)
+      out.pop_back();
+  }
+  // A cut that leaves a last piece of "." or ".." would name a folder above
+  // the entry's own: the path ends before that piece instead.
+  const std::size_t last = out.find_last_of(kBackslash);
+  const std::size_t piece = last == std::basic_string<Char>::npos || last < start ? start : last + 1;
+  const std::size_t length = out.size() - piece;
+  if ((length == 1 || length == 2) &&
+      out.find_first_not_of(Char('.'), piece) == std::basic_string<Char>::npos)
+    out.resize(piece > start ? piece - 1 : start);
+}
+
+}  // namespace
+
 std::string ShortName(std::string text) {
   if (text.size() > TSieFile::kMaxShortName) text.resize(TSieFile::kMaxShortName);
   return text;
 }
 
 std::string EscapeDotPieces(const std::string &name) {
-  std::string safe;
-  safe.reserve(name.size());
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= name.size(); ++i) {
-    if (i < name.size() && name[i] != '\\' && name[i] != '/') continue;
-    const std::size_t length = i - start;
-    if ((length == 1 || length == 2) && name.find_first_not_of('.', start) >= i)
-      for (std::size_t k = 0; k < length; ++k) safe += "%2E";
-    else
-      safe.append(name, start, length);
-    if (i < name.size()) safe += name[i];
-    start = i + 1;
-  }
-  return ShortName(std::move(safe));
+  return ShortName(EscapeDots<char>(name));
+}
+
+std::u16string EscapeDotPieces(std::u16string_view name) {
+  std::u16string safe = EscapeDots<char16_t>(name);
+  if (safe.size() > TSieFile::kMaxWideName) safe.resize(WideCut(safe, TSieFile::kMaxWideName));
+  return safe;
 }
 
 std::string DiskEntryName(const std::string &diskName, std::string_view suffix) {
@@ -73,48 +156,12 @@ void TSieFile::AddExtent(TExtent extent) {
 
 void TSieFile::AppendJoinedPath(std::string &out, std::string_view parentPath,
                                 std::string_view name, bool parentJoined) {
-  // The common case: a parent path as a join makes it (no run of
-  // backslashes, none at either end) and a name without backslashes, within
-  // the length.
-  if (!parentPath.empty() && parentPath.back() != '\\' && parentPath.front() != '\\' &&
-      parentPath.size() + 1 + name.size() <= kMaxShortName &&
-      name.find('\\') == std::string_view::npos &&
-      (parentJoined || parentPath.find("\\\\") == std::string_view::npos)) {
-    out += parentPath;
-    out += '\\';
-    out += name;
-    return;
-  }
-  // Cut the joined text, then collapse every run of backslashes to one,
-  // then drop one leading backslash.
-  std::size_t left = kMaxShortName;
-  const std::size_t start = out.size();
-  auto put = [&](char c) {
-    if (c == '\\' && out.size() > start && out.back() == '\\') return;
-    out += c;
-  };
-  for (const char c : parentPath) {
-    if (left == 0) break;
-    --left;
-    put(c);
-  }
-  if (left > 0) {
-    --left;
-    put('\\');
-  }
-  for (const char c : name) {
-    if (left == 0) break;
-    --left;
-    put(c);
-  }
-  if (out.size() > start && out[start] == '\\') out.erase(start, 1);
-  // A cut that leaves a last piece of "." or ".." would name a folder above
-  // the entry's own: the path ends before that piece instead.
-  const std::size_t last = out.find_last_of('\\');
-  const std::size_t piece = last == std::string::npos || last < start ? start : last + 1;
-  const std::size_t length = out.size() - piece;
-  if ((length == 1 || length == 2) && out.find_first_not_of('.', piece) == std::string::npos)
-    out.resize(piece > start ? piece - 1 : start);
+  AppendJoined<char>(out, parentPath, name, parentJoined, kMaxShortName);
+}
+
+void TSieFile::AppendJoinedPath(std::u16string &out, std::u16string_view parentPath,
+                                std::u16string_view name, bool parentJoined) {
+  AppendJoined<char16_t>(out, parentPath, name, parentJoined, kMaxWideName);
 }
 
 std::string TSieFile::JoinPath(const std::string &parentPath, const std::string &name) {

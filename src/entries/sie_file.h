@@ -99,6 +99,10 @@ class TSieFile {
   // run of backslashes.
   static void AppendJoinedPath(std::string &out, std::string_view parentPath, std::string_view name,
                                bool parentJoined = false);
+  // The same for the Unicode interface's paths: at most kMaxWideName units,
+  // never cut inside a surrogate pair.
+  static void AppendJoinedPath(std::u16string &out, std::u16string_view parentPath,
+                               std::u16string_view name, bool parentJoined = false);
 
   const TEntryDisk *Disk = nullptr;  // none for the nameless root and raw images
   TList<TExtent> Extents;
@@ -110,15 +114,22 @@ class TSieFile {
   std::uint32_t Attr = 0;               // FAT attribute bits; 0x10 marks a directory
   std::uint32_t Size = 0;               // sum of the extents' sizes
   std::string Name;                     // at most 255 bytes, narrow code page
+  // The name in UTF-16, for the Unicode interface: as the phone stored it
+  // where that was UTF-8, else Name as the narrow code page reads it (see
+  // SetWideNames). At most kMaxWideName units.
+  std::u16string WideName;
   std::uint16_t Date = 0;               // DOS date
   std::uint16_t Time = 0;               // DOS time
   std::uint8_t Damage = 0;              // TEntryDamage bits
   bool Renamed = false;                 // numbered apart from another entry on its path
   mutable std::uint32_t OrderSlot = 0;  // kept by the listing order while it works
   std::string DestDir;                  // learned destination, ends with a delimiter
+  std::u16string DestDirW;  // the same, learned through the Unicode interface
 
   // Longest name or listing path, in bytes.
   static constexpr std::size_t kMaxShortName = 255;
+  // Longest name or listing path of the Unicode interface, in UTF-16 units.
+  static constexpr std::size_t kMaxWideName = 1023;
 
  private:
   TSieFile *parent_ = nullptr;
@@ -150,6 +161,8 @@ std::string ShortName(std::string text);
 // or slashes that is exactly "." or ".." has its dots written as "%2E", so no
 // name can lead a host out of the folder it extracts into.
 std::string EscapeDotPieces(const std::string &name);
+// The same in UTF-16, cut to kMaxWideName units.
+std::u16string EscapeDotPieces(std::u16string_view name);
 
 // The name a disk's entries are listed under: the disk's name with `suffix`
 // (".BIN" for its raw image, nothing for its root directory), as any other

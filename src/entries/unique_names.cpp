@@ -31,53 +31,66 @@ std::size_t CharacterCut(std::string_view text, std::size_t limit) {
 #endif
 }
 
-}  // namespace
-
-std::string HostKey(std::string_view name) {
-  std::string key = HostName(name);
-#ifdef _WIN32
-  if (!key.empty()) CharUpperBuffA(key.data(), static_cast<DWORD>(key.size()));
-#endif
-  return key;
+// The same for UTF-16 units: a surrogate pair stays whole.
+std::size_t CharacterCut(std::u16string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+  std::size_t keep = limit;
+  if (keep > 0 && text[keep] >= 0xDC00 && text[keep] <= 0xDFFF && text[keep - 1] >= 0xD800 &&
+      text[keep - 1] <= 0xDBFF)
+    --keep;
+  return keep;
 }
 
-std::string NumberedName(std::string_view name, int number, std::size_t limit) {
-  const std::string suffix = " (" + std::to_string(number) + ")";
-  const std::size_t pieceStart =
-      name.find_last_of("\\/") == std::string_view::npos ? 0 : name.find_last_of("\\/") + 1;
-  std::size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos || dot <= pieceStart) dot = name.size();
-  const std::string_view extension = name.substr(dot);
-  std::string_view stem = name.substr(0, dot);
+template <typename Char>
+std::basic_string<Char> Numbered(std::basic_string_view<Char> name, int number,
+                                 std::size_t limit) {
+  const std::string digits = " (" + std::to_string(number) + ")";
+  const std::basic_string<Char> suffix(digits.begin(), digits.end());
+  const Char separators[] = {Char('\\'), Char('/'), Char(0)};
+  const std::size_t last = name.find_last_of(separators);
+  const std::size_t pieceStart = last == std::basic_string_view<Char>::npos ? 0 : last + 1;
+  std::size_t dot = name.rfind(Char('.'));
+  if (dot == std::basic_string_view<Char>::npos || dot <= pieceStart) dot = name.size();
+  const std::basic_string_view<Char> extension = name.substr(dot);
+  std::basic_string_view<Char> stem = name.substr(0, dot);
   const std::size_t room =
       limit > suffix.size() + extension.size() ? limit - suffix.size() - extension.size() : 0;
   stem = stem.substr(0, CharacterCut(stem, room));
-  std::string numbered(stem);
+  std::basic_string<Char> numbered(stem);
   numbered += suffix;
   numbered += extension;
   if (numbered.size() > limit) numbered.resize(CharacterCut(numbered, limit));
   return numbered;
 }
 
-void RenameDuplicateChildren(TSieFile &top) {
+// A key's bytes, as the table of keys holds them.
+std::string_view Bytes(std::string_view key) { return key; }
+std::string_view Bytes(std::u16string_view key) {
+  return {reinterpret_cast<const char *>(key.data()), key.size() * sizeof(char16_t)};
+}
+
+template <typename String>
+void RenameIn(TSieFile &top, String TSieFile::*nameOf) {
+  using Char = typename String::value_type;
   // Folder by folder, breadth-first: no recursion, however deep the tree.
   // Keys are views: of a child's own name where that is its key, else of a
   // key or a new name kept in `store`, which never moves what it holds. New
   // names are given once a folder is done, so the views of old ones last.
   std::vector<TSieFile *> folders{&top};
-  std::deque<std::string> store;
-  std::deque<std::pair<TSieFile *, std::string>> renames;
+  std::deque<String> store;
+  std::deque<std::pair<TSieFile *, String>> renames;
   // Every name there is; and the names given out, each with the next number
   // to try for it, so that many copies of one name (a crafted dump can list
   // thousands) are numbered in one pass.
   TStringTable given;
   TStringTable taken;
-  auto keyOf = [&store](const std::string &name) -> std::string_view {
+  auto keyOf = [&store](const String &name) -> std::string_view {
 #ifndef _WIN32
-    if (std::none_of(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\'; }))
-      return name;
+    if (std::none_of(name.begin(), name.end(),
+                     [](Char c) { return c == Char('/') || c == Char('\\'); }))
+      return Bytes(std::basic_string_view<Char>(name));
 #endif
-    return store.emplace_back(HostKey(name));
+    return Bytes(std::basic_string_view<Char>(store.emplace_back(HostKey(name))));
   };
   for (std::size_t f = 0; f < folders.size(); ++f) {
     const TList<TSieFile *> &children = folders[f]->Children();
@@ -89,28 +102,62 @@ void RenameDuplicateChildren(TSieFile &top) {
     const auto count = static_cast<std::size_t>(children.Count());
     store.clear();
     given.Clear();
-    for (const TSieFile *child : children) given.Insert(keyOf(child->Name), 0);
+    for (const TSieFile *child : children) given.Insert(keyOf(child->*nameOf), 0);
     if (given.Count() == count) continue;
     taken.Clear();
     renames.clear();
     for (TSieFile *child : children) {
-      const auto [next, first] = taken.Insert(keyOf(child->Name), 2);
+      const auto [next, first] = taken.Insert(keyOf(child->*nameOf), 2);
       if (first) continue;
       for (int &number = *next;; ++number) {
-        std::string renamed = NumberedName(child->Name, number);
+        String renamed = NumberedName(std::basic_string_view<Char>(child->*nameOf), number);
         const std::string_view renamedKey = keyOf(renamed);
         if (given.Find(renamedKey) != nullptr || taken.Find(renamedKey) != nullptr) continue;
         ++number;
-        const std::string &kept = renames.emplace_back(child, std::move(renamed)).second;
+        const String &kept = renames.emplace_back(child, std::move(renamed)).second;
         taken.Insert(keyOf(kept), 2);
         break;
       }
     }
     for (auto &[child, name] : renames) {
-      child->Name = std::move(name);
+      child->*nameOf = std::move(name);
       child->Renamed = true;
     }
   }
+}
+
+}  // namespace
+
+std::string HostKey(std::string_view name) {
+  std::string key = HostName(name);
+#ifdef _WIN32
+  if (!key.empty()) CharUpperBuffA(key.data(), static_cast<DWORD>(key.size()));
+#endif
+  return key;
+}
+
+std::u16string HostKey(std::u16string_view name) {
+  std::u16string key = HostName(name);
+#ifdef _WIN32
+  if (!key.empty())
+    CharUpperBuffW(reinterpret_cast<WCHAR *>(key.data()), static_cast<DWORD>(key.size()));
+#endif
+  return key;
+}
+
+std::string NumberedName(std::string_view name, int number, std::size_t limit) {
+  return Numbered(name, number, limit);
+}
+
+std::u16string NumberedName(std::u16string_view name, int number, std::size_t limit) {
+  return Numbered(name, number, limit);
+}
+
+void RenameDuplicateChildren(TSieFile &top, bool wide) {
+  if (wide)
+    RenameIn(top, &TSieFile::WideName);
+  else
+    RenameIn(top, &TSieFile::Name);
 }
 
 }  // namespace quarn

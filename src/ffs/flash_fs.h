@@ -94,8 +94,11 @@ DiskKind ClassifyDisk(const std::string &diskName);
 
 // The name an entry gets from a part header's name bytes: raw bytes as they
 // stand, or, after a leading 0x1F, UTF-8 decoded and converted to the narrow
-// code page. `cut` tells that the name went on past the bytes given.
-std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool cut);
+// code page. `cut` tells that the name went on past the bytes given. With
+// `wide`, a UTF-8 name is also given as decoded, in UTF-16, for the Unicode
+// interface (a raw one leaves it empty: the narrow code page reads it).
+std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool cut,
+                           std::u16string *wide = nullptr);
 
 // The text of an EEPROM block's ".bid" description file.
 std::string EepromBlockText(int blockNumber, int versionByte);

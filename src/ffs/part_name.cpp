@@ -37,7 +37,8 @@ void CutNarrow(std::string &text) {
 
 }  // namespace
 
-std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool cut) {
+std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool cut,
+                           std::u16string *wide) {
   if (length > kMaxNameBytes) length = kMaxNameBytes;
   // Nothing stored (the name's NUL comes first) is written as that NUL.
   if (length == 0) return "%00";
@@ -48,18 +49,18 @@ std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool c
   // what was stored and is never empty; decoding goes on after it. At most
   // 254 bytes follow the mark, each giving at most three characters: no
   // allocation needed.
-  WCHAR wide[kMaxNameBytes * 3];
+  WCHAR units[kMaxNameBytes * 3];
   std::size_t count = 0;
   auto escape = [&](std::uint8_t b) {
-    wide[count++] = u'%';
-    wide[count++] = static_cast<WCHAR>(kHex[b >> 4]);
-    wide[count++] = static_cast<WCHAR>(kHex[b & 0x0F]);
+    units[count++] = u'%';
+    units[count++] = static_cast<WCHAR>(kHex[b >> 4]);
+    units[count++] = static_cast<WCHAR>(kHex[b & 0x0F]);
   };
   std::size_t i = 1;
   while (i < length) {
     const std::uint8_t lead = bytes[i];
     if (lead < 0x80) {
-      wide[count++] = lead;
+      units[count++] = lead;
       ++i;
       continue;
     }
@@ -79,17 +80,23 @@ std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool c
       i += k;
       continue;
     }
-    wide[count++] = static_cast<WCHAR>(value & 0xFFFF);
+    units[count++] = static_cast<WCHAR>(value & 0xFFFF);
     i += 1 + follow;
   }
 
   // No character needs more than three bytes in UTF-8 or two in a
   // double-byte code page; a surrogate pair is two characters.
-  char buffer[sizeof wide / sizeof wide[0] * 3];
+  char buffer[sizeof units / sizeof units[0] * 3];
   const int written = count == 0
                           ? 0
-                          : WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(count), buffer,
+                          : WideCharToMultiByte(CP_ACP, 0, units, static_cast<int>(count), buffer,
                                                 static_cast<int>(sizeof buffer), nullptr, nullptr);
+  if (wide != nullptr) {
+    // The same name, ended at a character 0 as the narrow one is.
+    std::size_t end = 0;
+    while (end < count && units[end] != 0) ++end;
+    wide->assign(units, units + end);
+  }
   // A character 0 (an overlong form can give one) would end the name where a
   // host reads it; end it there for every reader.
   std::size_t used = 0;
@@ -109,6 +116,7 @@ std::string DecodePartName(const std::uint8_t *bytes, std::size_t length, bool c
       narrow += kHex[bytes[b] >> 4];
       narrow += kHex[bytes[b] & 0x0F];
     }
+    if (wide != nullptr) wide->assign(narrow.begin(), narrow.end());
   }
   return narrow;
 }

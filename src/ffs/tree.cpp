@@ -36,7 +36,9 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
   entry->Attr = part->Attr;
   entry->Date = part->Date;
   entry->Time = part->Time;
-  entry->Name = EscapeDotPieces(DecodePartName(part->Name, part->NameLength, part->NameCut));
+  std::u16string wide;
+  entry->Name = EscapeDotPieces(DecodePartName(part->Name, part->NameLength, part->NameCut, &wide));
+  if (!wide.empty()) entry->WideName = EscapeDotPieces(wide);
 
   // The content: every part of the chain, in Next order. Nothing keeps the
   // links from coming back to a part already in the chain, so the walk ends
@@ -91,6 +93,7 @@ bool TDiskReader::BuildTree(const TPartRec *rootPart) {
   if (root == nullptr) return false;
   // The disk's root carries the disk's name, whatever its header says.
   root->Name = DiskEntryName(disk_.DiskName());
+  root->WideName.clear();
   disk_.SetRoot(root);
   WalkTree();
   ConsumeUsed();
@@ -116,6 +119,7 @@ void TDiskReader::AdoptChildrenOfFiles() {
     if (!budget_.TakeEntry()) return;
     TSieFile *folder = NewEntry(file->Parent());
     folder->Name = file->Name;
+    folder->WideName = file->WideName;
     folder->Attr = kDirectoryAttr;
     folder->Date = file->Date;
     folder->Time = file->Time;
@@ -151,6 +155,7 @@ void TDiskReader::WalkTree() {
       disk_.AddEntry(entry);
       // "????" is how the phone writes a name it could not store.
       if (entry->Name == "????") entry->Name = "%3F%3F%3F%3F";
+      if (entry->WideName == u"????") entry->WideName = u"%3F%3F%3F%3F";
     }
   }
 }

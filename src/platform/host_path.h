@@ -20,28 +20,41 @@ constexpr char kPathDelimiter = '/';
 inline bool IsPathDelimiter(char c) { return c == '/'; }
 #endif
 
-// Hands `put` the host's form of a name or listing path, byte by byte, until
-// `put` answers false.
-template <typename Put>
-void ForEachHostChar(std::string_view name, Put put) {
-  for (const char c : name) {
+// Hands `put` the host's form of a name or listing path (narrow or UTF-16),
+// unit by unit, until `put` answers false.
+template <typename Char, typename Put>
+void ForEachHostChar(std::basic_string_view<Char> name, Put put) {
+  for (const Char c : name) {
 #ifdef _WIN32
     if (!put(c)) return;
 #else
-    if (c == '/') {
-      if (!put('%') || !put('2') || !put('F')) return;
-    } else if (!put(c == '\\' ? '/' : c)) {
+    if (c == Char('/')) {
+      if (!put(Char('%')) || !put(Char('2')) || !put(Char('F'))) return;
+    } else if (!put(c == Char('\\') ? Char('/') : c)) {
       return;
     }
 #endif
   }
+}
+template <typename Put>
+void ForEachHostChar(std::string_view name, Put put) {
+  ForEachHostChar<char>(name, put);
 }
 
 // A name, or a listing path (backslash-separated), in the host's form.
 inline std::string HostName(std::string_view name) {
   std::string host;
   host.reserve(name.size());
-  ForEachHostChar(name, [&host](char c) {
+  ForEachHostChar<char>(name, [&host](char c) {
+    host += c;
+    return true;
+  });
+  return host;
+}
+inline std::u16string HostName(std::u16string_view name) {
+  std::u16string host;
+  host.reserve(name.size());
+  ForEachHostChar<char16_t>(name, [&host](char16_t c) {
     host += c;
     return true;
   });

@@ -386,3 +386,10 @@ BOOL CloseHandle(HANDLE object) {
   }
   return TRUE;
 }
+
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
+                   DWORD flags, HANDLE templateFile) {
+  std::string narrow;
+  if (!NarrowFileName(name, narrow)) return INVALID_HANDLE_VALUE;
+  return CreateFileA(narrow.c_str(), access, share, security, disposition, flags, templateFile);
+}

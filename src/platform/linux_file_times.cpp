@@ -116,3 +116,9 @@ BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
   }
   return TRUE;
 }
+
+BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
+  std::string narrow;
+  if (!NarrowFileName(name, narrow)) return FALSE;
+  return SetFileAttributesA(narrow.c_str(), attributes);
+}

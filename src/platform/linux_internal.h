@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -26,13 +27,16 @@ constexpr DWORD kErrorSharingViolation = 32;
 constexpr DWORD kErrorNegativeSeek = 131;
 constexpr DWORD kErrorFilenameTooLong = 206;
 constexpr DWORD kErrorFileTooLarge = 223;
-constexpr DWORD kErrorNoUnicodeTranslation = 1113;
 constexpr DWORD kErrorCantResolveFilename = 1921;
 
 void SetLastErrorCode(DWORD code);
 // The Windows error closest to an errno value.
 DWORD ErrorFromErrno(int error);
 inline void SetLastErrorFromErrno(int error) { SetLastErrorCode(ErrorFromErrno(error)); }
+
+// A UTF-16 file name in UTF-8, as the file system takes it; false (with the
+// last error set) when it is not valid UTF-16.
+bool NarrowFileName(const WCHAR *name, std::string &narrow);
 
 // The descriptor behind a handle, or -1 (with the last error set) for a
 // value no open call returns.

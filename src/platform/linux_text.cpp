@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 
 #include "platform/linux_internal.h"
 #include "platform/platform.h"
@@ -15,7 +17,6 @@ namespace {
 
 constexpr UINT kOemCodePage = 1;            // CP_OEMCP
 constexpr UINT kThreadCodePage = 3;         // CP_THREAD_ACP
-constexpr DWORD kErrorInvalidChars = 0x80;  // WC_ERR_INVALID_CHARS
 constexpr char32_t kReplacement = 0xFFFD;
 
 bool IsUtf8CodePage(UINT codePage) {
@@ -103,7 +104,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR *src, int srcLen
     while (src[units] != 0) ++units;
     ++units;  // the terminating NUL is converted too
   }
-  const bool strict = (flags & kErrorInvalidChars) != 0;
+  const bool strict = (flags & WC_ERR_INVALID_CHARS) != 0;
   const bool measuring = dstLen == 0;
   auto *out = reinterpret_cast<unsigned char *>(dst);
   std::size_t produced = 0;
@@ -114,7 +115,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR *src, int srcLen
       ++i;
     } else if (IsHighSurrogate(codePoint) || IsLowSurrogate(codePoint)) {
       if (strict) {
-        SetLastErrorCode(kErrorNoUnicodeTranslation);
+        SetLastErrorCode(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
       }
       codePoint = kReplacement;
@@ -134,6 +135,95 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR *src, int srcLen
     }
   }
   return static_cast<int>(produced);
+}
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char *src, int srcLen, WCHAR *dst,
+                        int dstLen) {
+  if (!IsUtf8CodePage(codePage) || src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 ||
+      (dst == nullptr && dstLen > 0)) {
+    SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  auto bytes = static_cast<std::size_t>(srcLen);
+  if (srcLen == -1) bytes = std::strlen(src) + 1;  // the terminating NUL too
+  const bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
+  const bool measuring = dstLen == 0;
+  const auto *in = reinterpret_cast<const unsigned char *>(src);
+  std::size_t produced = 0;
+  for (std::size_t i = 0; i < bytes;) {
+    char32_t codePoint = kReplacement;
+    std::size_t length = quarn::DecodeUtf8(in + i, bytes - i, &codePoint);
+    if (length == 0) {
+      if (strict) {
+        SetLastErrorCode(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+      }
+      codePoint = kReplacement;
+      length = 1;
+    }
+    i += length;
+    const std::size_t units = codePoint >= 0x10000 ? 2 : 1;
+    if (!measuring) {
+      if (produced + units > static_cast<std::size_t>(dstLen)) {
+        SetLastErrorCode(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+      }
+      if (units == 2) {
+        dst[produced] = static_cast<WCHAR>(0xD800 + ((codePoint - 0x10000) >> 10));
+        dst[produced + 1] = static_cast<WCHAR>(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
+      } else {
+        dst[produced] = static_cast<WCHAR>(codePoint);
+      }
+    }
+    produced += units;
+    if (produced > static_cast<std::size_t>(INT_MAX)) {
+      SetLastErrorCode(ERROR_INVALID_PARAMETER);
+      return 0;
+    }
+  }
+  return static_cast<int>(produced);
+}
+
+DWORD CharUpperBuffW(WCHAR *text, DWORD length) {
+  if (text == nullptr) return 0;
+  const locale_t locale = UpperCaseLocale();
+  for (DWORD i = 0; i < length; ++i) {
+    const char32_t unit = text[i];
+    if (unit < 0x80) {
+      if (unit >= 'a' && unit <= 'z') text[i] = static_cast<WCHAR>(unit - 32);
+      continue;
+    }
+    if (locale == nullptr || IsHighSurrogate(unit) || IsLowSurrogate(unit)) continue;
+    const auto upper = static_cast<char32_t>(towupper_l(static_cast<wint_t>(unit), locale));
+    if (upper < 0x10000 && !IsHighSurrogate(upper) && !IsLowSurrogate(upper))
+      text[i] = static_cast<WCHAR>(upper);
+  }
+  return length;
+}
+
+bool quarn::platform::NarrowFileName(const WCHAR *name, std::string &narrow) {
+  if (name == nullptr) {
+    SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  std::size_t units = 0;
+  while (name[units] != 0) ++units;
+  if (units == 0) {
+    narrow.clear();
+    return true;
+  }
+  if (units > static_cast<std::size_t>(INT_MAX / 3)) {
+    SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  const int length = static_cast<int>(units);
+  narrow.resize(units * 3);
+  const int written = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name, length,
+                                          narrow.data(), static_cast<int>(narrow.size()),
+                                          nullptr, nullptr);
+  if (written <= 0) return false;
+  narrow.resize(static_cast<std::size_t>(written));
+  return true;
 }
 
 DWORD CharUpperBuffA(char *text, DWORD length) {

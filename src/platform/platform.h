@@ -34,6 +34,7 @@ using UINT = unsigned int;
 using HANDLE = void *;
 using LPCSTR = const char *;
 using WCHAR = char16_t;
+using LPCWSTR = const WCHAR *;
 
 struct FILETIME {
   DWORD dwLowDateTime;
@@ -105,11 +106,20 @@ constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_DIRECTORY = 267;
+constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+
+constexpr DWORD MB_ERR_INVALID_CHARS = 8;
+constexpr DWORD WC_ERR_INVALID_CHARS = 0x80;
 
 // Files. A HANDLE is a file descriptor. Opening a directory needs
 // FILE_FLAG_BACKUP_SEMANTICS, as on Windows. Share modes are accepted and not
 // enforced. CreateFileA sets the last error on failure.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
+                   DWORD flags, HANDLE templateFile);
+// The same with a UTF-16 name, which is written in UTF-8 to reach the file
+// system; a name that is not valid UTF-16 (a lone surrogate) names no file
+// (ERROR_NO_UNICODE_TRANSLATION).
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
                    DWORD flags, HANDLE templateFile);
 DWORD GetFileSize(HANDLE file, DWORD *sizeHigh);
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG *distanceHigh, DWORD method);
@@ -129,6 +139,7 @@ BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAcce
 // A read-only file loses its write permissions; a directory's permissions are
 // left as they are (the host chooses them when it creates the directory).
 BOOL SetFileAttributesA(LPCSTR name, DWORD attributes);
+BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes);
 
 // Time conversions, with the Windows meaning and limits: DOS dates run from
 // 1980-01-01 to 2107-12-31; invalid fields make the call fail.
@@ -145,9 +156,17 @@ void GetLocalTime(SYSTEMTIME *systemTime);
 // size needed.
 int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR *src, int srcLen, char *dst,
                         int dstLen, const char *defaultChar, BOOL *usedDefault);
+// UTF-8 to UTF-16: an ill-formed sequence becomes U+FFFD, or with
+// MB_ERR_INVALID_CHARS fails the call. With dstLen 0 the call returns the
+// size needed.
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char *src, int srcLen, WCHAR *dst,
+                        int dstLen);
 // Upper-cases ASCII letters and every UTF-8 character whose upper-case form
 // has the same encoded length; other bytes are left alone.
 DWORD CharUpperBuffA(char *text, DWORD length);
+// Upper-cases UTF-16 units one by one, as Windows does: surrogates and the
+// characters whose upper case lies outside the first plane are left alone.
+DWORD CharUpperBuffW(WCHAR *text, DWORD length);
 // UTF-8 has no double-byte lead bytes.
 BOOL IsDBCSLeadByte(BYTE testChar);
 

@@ -1,0 +1,160 @@
+#include "entries/wide_listing.h"
+
+#include <deque>
+#include <unordered_map>
+
+#include "entries/unique_names.h"
+#include "platform/platform.h"
+#include "util/string_table.h"
+#include "util/utf8.h"
+
+namespace quarn {
+
+std::u16string WideFromNarrow(std::string_view narrow) {
+  std::u16string wide;
+  if (narrow.empty()) return wide;
+#ifdef _WIN32
+  const int units = MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()),
+                                        nullptr, 0);
+  if (units <= 0) return wide;
+  wide.resize(static_cast<std::size_t>(units));
+  MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()),
+                      reinterpret_cast<WCHAR *>(wide.data()), units);
+#else
+  constexpr char kHex[] = "0123456789ABCDEF";
+  const auto *bytes = reinterpret_cast<const unsigned char *>(narrow.data());
+  wide.reserve(narrow.size());
+  for (std::size_t i = 0; i < narrow.size();) {
+    char32_t codePoint = 0;
+    const std::size_t length = DecodeUtf8(bytes + i, narrow.size() - i, &codePoint);
+    if (length == 0) {
+      wide += u'%';
+      wide += static_cast<char16_t>(kHex[bytes[i] >> 4]);
+      wide += static_cast<char16_t>(kHex[bytes[i] & 0x0F]);
+      ++i;
+      continue;
+    }
+    if (codePoint >= 0x10000) {
+      wide += static_cast<char16_t>(0xD800 + ((codePoint - 0x10000) >> 10));
+      wide += static_cast<char16_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
+    } else {
+      wide += static_cast<char16_t>(codePoint);
+    }
+    i += length;
+  }
+#endif
+  return wide;
+}
+
+std::string NarrowFromWide(std::u16string_view wide) {
+  std::string narrow;
+  if (wide.empty()) return narrow;
+  const auto *units = reinterpret_cast<const WCHAR *>(wide.data());
+  const int length = static_cast<int>(wide.size());
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, units, length, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return narrow;
+  narrow.resize(static_cast<std::size_t>(bytes));
+  WideCharToMultiByte(CP_ACP, 0, units, length, narrow.data(), bytes, nullptr, nullptr);
+  return narrow;
+}
+
+namespace {
+
+std::string_view Bytes(std::u16string_view text) {
+  return {reinterpret_cast<const char *>(text.data()), text.size() * sizeof(char16_t)};
+}
+
+}  // namespace
+
+TWideListing::TWideListing(const TList<TSieFile *> &listing, TSieFile &namelessRoot) {
+  // Names: breadth-first over the tree, no recursion.
+  std::vector<TSieFile *> all{&namelessRoot};
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    TSieFile *entry = all[i];
+    if (entry->WideName.empty() && !entry->Name.empty())
+      entry->WideName = WideFromNarrow(entry->Name);
+    for (TSieFile *child : entry->Children()) all.push_back(child);
+  }
+  RenameDuplicateChildren(namelessRoot, true);
+
+  // Paths, each from its parent's: a parent's path is kept while its
+  // children are worked out, however the listing orders them.
+  std::unordered_map<const TSieFile *, std::u16string> parents;
+  std::vector<const TSieFile *> chain;
+  std::u16string path;
+  auto pathOf = [&](const TSieFile *entry) {
+    chain.clear();
+    const TSieFile *e = entry;
+    std::u16string_view known;
+    bool found = false;
+    for (; e != nullptr; e = e->Parent()) {
+      if (e != entry) {
+        const auto at = parents.find(e);
+        if (at != parents.end()) {
+          known = at->second;
+          found = true;
+          break;
+        }
+      }
+      chain.push_back(e);
+    }
+    path.assign(found ? known : std::u16string_view());
+    const TSieFile *top = chain.back();
+    if (!found && top->Disk != nullptr) path = WideFromNarrow(ShortName(top->Disk->DiskName()));
+    for (std::size_t i = chain.size(); i-- > 0;) {
+      const TSieFile *node = chain[i];
+      std::u16string joined;
+      TSieFile::AppendJoinedPath(joined, path, node->WideName);
+      path = std::move(joined);
+      if (node != entry && node->Children().Count() > 0) parents.emplace(node, path);
+    }
+    return path;
+  };
+
+  const int count = listing.Count();
+  at_.reserve(static_cast<std::size_t>(count));
+  length_.reserve(static_cast<std::size_t>(count));
+  for (TSieFile *entry : listing) {
+    const std::u16string p = pathOf(entry);
+    if (entry->Children().Count() > 0) parents.emplace(entry, p);
+    at_.push_back(static_cast<std::uint32_t>(text_.size()));
+    length_.push_back(static_cast<std::uint32_t>(p.size()));
+    text_ += p;
+  }
+
+  // Where whole paths still meet (names holding backslashes, paths cut at
+  // their limit), every entry after the first is numbered.
+  // The keys' text stays where it is while the tables hold views of it.
+  std::deque<std::u16string> keys(static_cast<std::size_t>(count));
+  TStringTable given;
+  for (int i = 0; i < count; ++i) {
+    keys[static_cast<std::size_t>(i)] = HostKey(Path(i));
+    given.Insert(Bytes(keys[static_cast<std::size_t>(i)]), 0);
+  }
+  if (given.Count() == static_cast<std::size_t>(count)) return;
+  TStringTable taken;
+  for (int i = 0; i < count; ++i) {
+    const auto [next, first] = taken.Insert(Bytes(keys[static_cast<std::size_t>(i)]), 2);
+    if (first) continue;
+    for (int &number = *next;; ++number) {
+      std::u16string candidate = NumberedName(Path(i), number);
+      std::u16string key = HostKey(candidate);
+      if (given.Find(Bytes(key)) != nullptr || taken.Find(Bytes(key)) != nullptr) continue;
+      ++number;
+      listing[i]->Renamed = true;
+      at_[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(text_.size());
+      length_[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(candidate.size());
+      text_ += candidate;
+      taken.Insert(Bytes(keys.emplace_back(std::move(key))), 2);
+      break;
+    }
+  }
+}
+
+std::u16string_view TWideListing::Path(int index) const {
+  const auto i = static_cast<std::size_t>(index);
+  if (index < 0 || i >= at_.size()) return {};
+  return std::u16string_view(text_).substr(at_[i], length_[i]);
+}
+
+}  // namespace quarn

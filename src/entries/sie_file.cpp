@@ -207,9 +207,31 @@ std::string TSieFile::ExtractDir() const {
   return dir;
 }
 
-TExtractPaths::TExtractPaths(std::size_t maxLength) : maxLength_(maxLength) {}
+namespace {
 
-const std::optional<std::string> &TExtractPaths::PathOf(const TSieFile &entry) {
+// The learned destination and the name of an entry, in one interface's form.
+const std::string &DestOf(const TSieFile &entry, const std::string *) { return entry.DestDir; }
+const std::u16string &DestOf(const TSieFile &entry, const std::u16string *) {
+  return entry.DestDirW;
+}
+const std::string &NameOf(const TSieFile &entry, const std::string *) { return entry.Name; }
+const std::u16string &NameOf(const TSieFile &entry, const std::u16string *) {
+  return entry.WideName;
+}
+
+std::u16string PlacedIn(const std::u16string &dir, const std::u16string &name) {
+  return dir + HostName(name);
+}
+
+}  // namespace
+
+template <typename String>
+TExtractPathsOf<String>::TExtractPathsOf(std::size_t maxLength) : maxLength_(maxLength) {}
+
+template <typename String>
+const std::optional<String> &TExtractPathsOf<String>::PathOf(const TSieFile &entry) {
+  constexpr const String *kForm = nullptr;
+  const auto delimiter = static_cast<typename String::value_type>(kPathDelimiter);
   // The entries from this one up to the nearest one already worked out, then
   // downwards: each path from its parent's, as ExtractDir joins them.
   chain_.clear();
@@ -217,17 +239,20 @@ const std::optional<std::string> &TExtractPaths::PathOf(const TSieFile &entry) {
     chain_.push_back(e);
   for (std::size_t i = chain_.size(); i-- > 0;) {
     const TSieFile *node = chain_[i];
-    std::optional<std::string> path;
-    if (!node->DestDir.empty()) {
-      path = PlacedIn(node->DestDir, node->Name);
+    std::optional<String> path;
+    if (!DestOf(*node, kForm).empty()) {
+      path = PlacedIn(DestOf(*node, kForm), NameOf(*node, kForm));
     } else if (node->Parent() != nullptr) {
-      const std::optional<std::string> &parent = paths_[node->Parent()];
-      if (parent) path = PlacedIn(*parent + kPathDelimiter, node->Name);
+      const std::optional<String> &parent = paths_[node->Parent()];
+      if (parent) path = PlacedIn(*parent + delimiter, NameOf(*node, kForm));
     }
     if (path && path->size() > maxLength_) path.reset();
     paths_.emplace(node, std::move(path));
   }
   return paths_[&entry];
 }
+
+template class TExtractPathsOf<std::string>;
+template class TExtractPathsOf<std::u16string>;
 
 }  // namespace quarn

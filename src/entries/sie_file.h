@@ -139,20 +139,25 @@ class TSieFile {
 // Where extraction put the entries of one tree, from the destinations it
 // learned: an entry's path on the target disk is its ExtractDir followed by
 // its name in the host's form. Each path is worked out once, for callers that
-// ask of every entry of a tree (the directory fix-up at close).
-class TExtractPaths {
+// ask of every entry of a tree (the directory fix-up at close). For the
+// narrow interface, from DestDir and Name; for the Unicode one, from DestDirW
+// and WideName.
+template <typename String>
+class TExtractPathsOf {
  public:
   // Paths longer than `maxLength` count as none, and so do those below them.
-  explicit TExtractPaths(std::size_t maxLength);
+  explicit TExtractPathsOf(std::size_t maxLength);
   // None when no learned destination anchors the entry: nothing was
   // extracted into its folder, or above it.
-  const std::optional<std::string> &PathOf(const TSieFile &entry);
+  const std::optional<String> &PathOf(const TSieFile &entry);
 
  private:
   std::size_t maxLength_;
-  std::unordered_map<const TSieFile *, std::optional<std::string>> paths_;
+  std::unordered_map<const TSieFile *, std::optional<String>> paths_;
   std::vector<const TSieFile *> chain_;
 };
+using TExtractPaths = TExtractPathsOf<std::string>;
+using TExtractPathsW = TExtractPathsOf<std::u16string>;
 
 // Cuts a byte string to a short name's length.
 std::string ShortName(std::string text);

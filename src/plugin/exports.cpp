@@ -16,10 +16,9 @@ namespace {
 
 TQuarn *ArchiveOf(void *handle) { return TQuarn::FromHandle(handle); }
 
-bool IsDump(const char *fileName) {
-  const HANDLE file =
-      CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+// Whether the file opened as `file` is a dump: its size and signature. The
+// file is closed.
+bool IsDump(HANDLE file) {
   if (file == INVALID_HANDLE_VALUE) return false;
   bool answer = false;
   DWORD sizeHigh = 0;
@@ -36,44 +35,71 @@ bool IsDump(const char *fileName) {
   return answer;
 }
 
-}  // namespace
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-extern "C" {
-
-WCX_EXPORT void *WCX_CALL OpenArchive(tOpenArchiveData *ArchiveData) {
-  if (ArchiveData == nullptr) return nullptr;
+// Opens an archive from the host's record, narrow or UTF-16.
+template <typename Record>
+void *Open(Record *data) {
+  if (data == nullptr) return nullptr;
   try {
-    auto archive = std::make_unique<TQuarn>(ArchiveData);
+    auto archive = std::make_unique<TQuarn>(data);
     if (!archive->Opened()) {
-      if (ArchiveData->OpenResult == 0) ArchiveData->OpenResult = E_BAD_ARCHIVE;
+      if (data->OpenResult == 0) data->OpenResult = E_BAD_ARCHIVE;
       return nullptr;
     }
     return archive.release();
   } catch (...) {
-    ArchiveData->OpenResult = E_NO_MEMORY;
+    data->OpenResult = E_NO_MEMORY;
     return nullptr;
   }
 }
 
-WCX_EXPORT int WCX_CALL ReadHeader(void *hArcData, tHeaderData *HeaderData) {
-  TQuarn *archive = ArchiveOf(hArcData);
-  if (archive == nullptr || HeaderData == nullptr) return E_BAD_ARCHIVE;
+// Runs `call` on the archive behind `handle`: E_BAD_ARCHIVE for a handle
+// that names none, E_NO_MEMORY for anything raised.
+template <typename Call>
+int WithArchive(void *handle, Call call) {
+  TQuarn *archive = ArchiveOf(handle);
+  if (archive == nullptr) return E_BAD_ARCHIVE;
   try {
-    return archive->ReadHeader(HeaderData);
+    return call(*archive);
   } catch (...) {
     return E_NO_MEMORY;
   }
 }
 
+}  // namespace
+
+extern "C" {
+
+WCX_EXPORT void *WCX_CALL OpenArchive(tOpenArchiveData *ArchiveData) { return Open(ArchiveData); }
+
+WCX_EXPORT void *WCX_CALL OpenArchiveW(tOpenArchiveDataW *ArchiveData) { return Open(ArchiveData); }
+
+WCX_EXPORT int WCX_CALL ReadHeader(void *hArcData, tHeaderData *HeaderData) {
+  if (HeaderData == nullptr) return E_BAD_ARCHIVE;
+  return WithArchive(hArcData, [&](TQuarn &archive) { return archive.ReadHeader(HeaderData); });
+}
+
+WCX_EXPORT int WCX_CALL ReadHeaderEx(void *hArcData, tHeaderDataEx *HeaderData) {
+  if (HeaderData == nullptr) return E_BAD_ARCHIVE;
+  return WithArchive(hArcData, [&](TQuarn &archive) { return archive.ReadHeaderEx(HeaderData); });
+}
+
+WCX_EXPORT int WCX_CALL ReadHeaderExW(void *hArcData, tHeaderDataExW *HeaderData) {
+  if (HeaderData == nullptr) return E_BAD_ARCHIVE;
+  return WithArchive(hArcData, [&](TQuarn &archive) { return archive.ReadHeaderExW(HeaderData); });
+}
+
 WCX_EXPORT int WCX_CALL ProcessFile(void *hArcData, int Operation, char * /*DestPath*/,
                                     char *DestName) {
-  TQuarn *archive = ArchiveOf(hArcData);
-  if (archive == nullptr) return E_BAD_ARCHIVE;
-  try {
-    return archive->ProcessFile(Operation, DestName);
-  } catch (...) {
-    return E_NO_MEMORY;
-  }
+  return WithArchive(hArcData,
+                     [&](TQuarn &archive) { return archive.ProcessFile(Operation, DestName); });
+}
+
+WCX_EXPORT int WCX_CALL ProcessFileW(void *hArcData, int Operation, WCX_WCHAR * /*DestPath*/,
+                                     WCX_WCHAR *DestName) {
+  return WithArchive(hArcData,
+                     [&](TQuarn &archive) { return archive.ProcessFileW(Operation, DestName); });
 }
 
 WCX_EXPORT int WCX_CALL CloseArchive(void *hArcData) {
@@ -87,19 +113,46 @@ WCX_EXPORT void WCX_CALL SetChangeVolProc(void *hArcData, tChangeVolProc pChange
   if (TQuarn *archive = ArchiveOf(hArcData)) archive->SetChangeVolProc(pChangeVolProc1);
 }
 
+WCX_EXPORT void WCX_CALL SetChangeVolProcW(void *hArcData, tChangeVolProcW pChangeVolProc1) {
+  if (TQuarn *archive = ArchiveOf(hArcData)) archive->SetChangeVolProcW(pChangeVolProc1);
+}
+
 WCX_EXPORT void WCX_CALL SetProcessDataProc(void *hArcData, tProcessDataProc pProcessDataProc) {
   if (TQuarn *archive = ArchiveOf(hArcData)) archive->SetProcessDataProc(pProcessDataProc);
+}
+
+WCX_EXPORT void WCX_CALL SetProcessDataProcW(void *hArcData, tProcessDataProcW pProcessDataProc) {
+  if (TQuarn *archive = ArchiveOf(hArcData)) archive->SetProcessDataProcW(pProcessDataProc);
 }
 
 WCX_EXPORT int WCX_CALL CanYouHandleThisFile(char *FileName) {
   if (FileName == nullptr) return 0;
   try {
-    return IsDump(FileName) ? 1 : 0;
+    return IsDump(CreateFileA(FileName, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr))
+               ? 1
+               : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+WCX_EXPORT int WCX_CALL CanYouHandleThisFileW(WCX_WCHAR *FileName) {
+  if (FileName == nullptr) return 0;
+  try {
+    return IsDump(CreateFileW(FileName, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr))
+               ? 1
+               : 0;
   } catch (...) {
     return 0;
   }
 }
 
 WCX_EXPORT int WCX_CALL GetPackerCaps(void) { return PK_CAPS_BY_CONTENT; }
+
+// Two archives share nothing: each may be listed and extracted on a thread
+// of its own, also while another is open on another.
+WCX_EXPORT int WCX_CALL GetBackgroundFlags(void) { return BACKGROUND_UNPACK; }
 
 }  // extern "C"

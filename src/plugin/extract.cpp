@@ -1,27 +1,27 @@
-// Extraction: ProcessFile, the destinations it learns, and the fix-up that
-// stamps the directories an extraction created when the archive is closed.
-#include <optional>
+// Extraction through either interface: ProcessFile, testing, the target
+// written from the entry's extents, and the host's progress callback.
+#include <string>
+#include <vector>
 
-#include "platform/host_path.h"
 #include "platform/platform.h"
+#include "plugin/host_text.h"
 #include "plugin/quarn.h"
-#include "util/civil_date.h"
 
 namespace quarn {
 
-namespace {
-
-// The longest directory path the fix-up will build: no host creates a longer
-// one, and a dump cannot make the fix-up build longer ones.
-#ifdef _WIN32
-constexpr std::size_t kMaxHostPath = 32767;
-#else
-constexpr std::size_t kMaxHostPath = 4096;
-#endif
-
-}  // namespace
-
 int TQuarn::ProcessFile(int operation, char *destName) {
+  TTarget target;
+  target.Narrow = destName;
+  return Process(operation, target);
+}
+
+int TQuarn::ProcessFileW(int operation, WCX_WCHAR *destName) {
+  TTarget target;
+  target.Wide = destName;
+  return Process(operation, target);
+}
+
+int TQuarn::Process(int operation, const TTarget &target) {
   const int count = listing_.Count();
   if (cursor_ < 0) cursor_ = 0;
   if (cursor_ > count - 1) cursor_ = count - 1;
@@ -31,8 +31,8 @@ int TQuarn::ProcessFile(int operation, char *destName) {
   // An empty listing has nothing to test, nor anything to extract.
   if (count == 0) return operation == PK_TEST ? 0 : E_END_ARCHIVE;
   if (operation == PK_TEST) return TestEntry(*listing_[cursor_]);
-  if (destName == nullptr) return E_ECREATE;
-  return Extract(*listing_[cursor_], destName);
+  if (target.Narrow == nullptr && target.Wide == nullptr) return E_ECREATE;
+  return Extract(*listing_[cursor_], target);
 }
 
 int TQuarn::TestEntry(const TSieFile &entry) const {
@@ -65,11 +65,39 @@ const char *TQuarn::Problem(const TSieFile &entry) const {
   return nullptr;
 }
 
-int TQuarn::Extract(TSieFile &entry, char *destName) {
-  LearnDestination(&entry, destName);
+int TQuarn::Progress(const TTarget &target, int bytes) {
+  // Each interface's own callback where the host set it, else the other's
+  // with the name converted.
+  if (target.Wide != nullptr) {
+    if (processDataProcW_ != nullptr) return processDataProcW_(target.Wide, bytes);
+    if (processDataProc_ != nullptr) {
+      std::string name = NarrowFromWide(WideText(target.Wide));
+      return processDataProc_(name.data(), bytes);
+    }
+  } else {
+    if (processDataProc_ != nullptr) return processDataProc_(target.Narrow, bytes);
+    if (processDataProcW_ != nullptr) {
+      std::vector<WCX_WCHAR> name = HostWide(WideFromNarrow(target.Narrow));
+      return processDataProcW_(name.data(), bytes);
+    }
+  }
+  return 1;
+}
 
-  const HANDLE target =
-      CreateFileA(destName, GENERIC_ALL, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+int TQuarn::Extract(TSieFile &entry, const TTarget &to) {
+  HANDLE target = INVALID_HANDLE_VALUE;
+  if (to.Wide != nullptr) {
+    // A name that is not UTF-16 (a lone surrogate) names no file.
+    const std::u16string name = WideText(to.Wide);
+    if (!IsUtf16(name)) return E_ECREATE;
+    LearnDestination(&entry, name);
+    target =
+        CreateFileW(to.Wide, GENERIC_ALL, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  } else {
+    LearnDestination(&entry, std::string(to.Narrow));
+    target = CreateFileA(to.Narrow, GENERIC_ALL, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+  }
   if (target == INVALID_HANDLE_VALUE) return E_ECREATE;
   SetFilePointer(target, 0, nullptr, FILE_BEGIN);
 
@@ -93,8 +121,8 @@ int TQuarn::Extract(TSieFile &entry, char *destName) {
         cut = true;
       }
     }
-    if (processDataProc_ != nullptr) {
-      const int goOn = processDataProc_(destName, static_cast<int>(sinceProgress));
+    if (processDataProc_ != nullptr || processDataProcW_ != nullptr) {
+      const int goOn = Progress(to, static_cast<int>(sinceProgress));
       sinceProgress = 0;
       if (goOn == 0) {
         result = E_EABORTED;
@@ -126,78 +154,6 @@ int TQuarn::Extract(TSieFile &entry, char *destName) {
     SetFileTime(target, &time, &time, &time);
   CloseHandle(target);
   return result;
-}
-
-void TQuarn::LearnDestination(TSieFile *entry, const std::string &target) {
-  std::string path = target;
-  // Upwards through the ancestors, one level per step.
-  for (TSieFile *e = entry; e != nullptr; e = e->Parent()) {
-    if (!e->DestDir.empty()) return;
-    // The last delimiter, passing over the trail bytes of double-byte
-    // characters.
-    std::size_t split = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-      const auto c = static_cast<unsigned char>(path[i]);
-      if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
-        ++i;
-        continue;
-      }
-      if (IsPathDelimiter(path[i])) split = i + 1;
-    }
-    std::string dir = path.substr(0, split);
-    if (!NameMatches(path.substr(split), HostName(e->Name))) return;
-    if (e->Parent() != nullptr || !e->FullPath().empty())
-      e->DestDir = dir;
-    else
-      e->DestDir = path + kPathDelimiter;  // the nameless root: the target is its directory
-    if (!dir.empty()) dir.pop_back();
-    path = std::move(dir);
-  }
-}
-
-bool TQuarn::NameMatches(std::string a, std::string b) {
-  if (a.size() != b.size()) return false;
-  if (a.empty()) return true;
-  CharUpperBuffA(a.data(), static_cast<DWORD>(a.size()));
-  CharUpperBuffA(b.data(), static_cast<DWORD>(b.size()));
-  return a == b;
-}
-
-void TQuarn::FixUpDirectories() {
-  // Failures here are silent: the archive is being closed.
-  try {
-    // Only folders the extraction placed, below a destination it learned.
-    TExtractPaths places(kMaxHostPath);
-    for (const TSieFile *entry : listing_) {
-      if ((entry->Attr & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
-      const std::optional<std::string> &path = places.PathOf(*entry);
-      if (!path) continue;
-      const HANDLE dir = CreateFileA(path->c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-      if (dir == INVALID_HANDLE_VALUE) continue;
-      FILETIME created{};
-      FILETIME localCreated{};
-      SYSTEMTIME when{};
-      bool stamped = false;
-      if (GetFileTime(dir, &created, nullptr, nullptr) &&
-          FileTimeToLocalFileTime(&created, &localCreated) &&
-          FileTimeToSystemTime(&localCreated, &when) &&
-          DaysSince1899(when.wYear, when.wMonth, when.wDay, when.wHour, when.wMinute, when.wSecond,
-                        when.wMilliseconds) > openedAt_) {
-        // Created after the archive was opened: by this extraction. The
-        // entry's DOS date and time count as local time here.
-        FILETIME local{};
-        FILETIME utc{};
-        if (DosDateTimeToFileTime(entry->Date, entry->Time, &local) &&
-            LocalFileTimeToFileTime(&local, &utc))
-          SetFileTime(dir, &utc, &utc, &utc);
-        stamped = true;
-      }
-      CloseHandle(dir);
-      if (stamped) SetFileAttributesA(path->c_str(), entry->Attr);
-    }
-  } catch (...) {
-  }
 }
 
 }  // namespace quarn

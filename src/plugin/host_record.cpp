@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "platform/host_path.h"
 #include "platform/platform.h"
@@ -49,6 +50,52 @@ std::int32_t HostFileAttr(std::uint32_t attr) {
 }
 
 #endif
+
+namespace {
+
+// The fields from Flags to FileAttr, which every record has alike.
+template <typename Record>
+void FillCommon(Record &header, const TSieFile &entry) {
+  header.Flags = 0;
+  header.PackSize = entry.Size;
+  header.PackSizeHigh = 0;
+  header.UnpSize = entry.Size;
+  header.UnpSizeHigh = 0;
+  header.HostOS = 0;
+  header.FileTime = HostFileTime(entry.Date, entry.Time);
+  header.UnpVer = 0;
+  header.Method = 0;
+  header.FileAttr = HostFileAttr(entry.Attr);
+}
+
+// `text` into a field of `capacity` units, cut to capacity - 1 and ended by
+// a NUL; a UTF-16 cut never splits a surrogate pair.
+void CopyInto(WCX_WCHAR *field, std::size_t capacity, std::u16string_view text) {
+  std::size_t used = std::min(text.size(), capacity - 1);
+  if (used < text.size() && used > 0 && text[used - 1] >= 0xD800 && text[used - 1] <= 0xDBFF)
+    --used;
+  for (std::size_t i = 0; i < used; ++i) field[i] = static_cast<WCX_WCHAR>(text[i]);
+  field[used] = 0;
+}
+
+}  // namespace
+
+void FillHeader(tHeaderDataEx &header, const std::string &arcName, const TSieFile &entry,
+                std::string_view path) {
+  const std::size_t arcLength = std::min(arcName.size(), sizeof header.ArcName - 1);
+  std::memcpy(header.ArcName, arcName.data(), arcLength);
+  header.ArcName[arcLength] = '\0';
+  HostPathInto(header.FileName, sizeof header.FileName, path);
+  FillCommon(header, entry);
+  // Nothing past FileAttr: hosts disagree on where the comment fields lie.
+}
+
+void FillHeader(tHeaderDataExW &header, const std::u16string &arcName, const TSieFile &entry,
+                std::u16string_view path) {
+  CopyInto(header.ArcName, std::size(header.ArcName), arcName);
+  CopyInto(header.FileName, std::size(header.FileName), HostName(path));
+  FillCommon(header, entry);
+}
 
 void FillHeader(tHeaderData &header, const char (&arcName)[260], const TSieFile &entry,
                 std::string_view path) {

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "platform/large_buffer.h"
-#include "platform/platform.h"
 #include "wcxhead.h"
 
 namespace quarn {
@@ -80,10 +79,8 @@ int ReadRest(HANDLE file, std::unique_ptr<std::uint8_t[]> &bytes, std::uint32_t 
 
 }  // namespace
 
-int LoadDump(const char *path, std::unique_ptr<TDump> &dump) {
-  FileHandle file(path != nullptr ? CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                  : INVALID_HANDLE_VALUE);
+int LoadDump(HANDLE opened, std::unique_ptr<TDump> &dump) {
+  FileHandle file(opened);
   if (!file.Valid()) return E_EOPEN;
 
   DWORD sizeHigh = 0;

@@ -6,14 +6,16 @@
 #include <memory>
 
 #include "flash/dump.h"
+#include "platform/platform.h"
 
 namespace quarn {
 
-// Reads the file at `path` (narrow code page). Only the first 32 MiB can be
-// reached through the flash window, so a longer file is read that far:
-// never wrapped at 4 GiB, never held whole. Returns 0 with `dump` set, or the
-// WCX code of the failure: E_EOPEN, E_NO_MEMORY or E_EREAD.
-int LoadDump(const char *path, std::unique_ptr<TDump> &dump);
+// Reads the file opened as `file` (INVALID_HANDLE_VALUE when it could not
+// be) and closes it. Only the first 32 MiB can be reached through the flash
+// window, so a longer file is read that far: never wrapped at 4 GiB, never
+// held whole. Returns 0 with `dump` set, or the WCX code of the failure:
+// E_EOPEN, E_NO_MEMORY or E_EREAD.
+int LoadDump(HANDLE file, std::unique_ptr<TDump> &dump);
 
 }  // namespace quarn
 

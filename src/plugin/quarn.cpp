@@ -12,9 +12,29 @@ namespace quarn {
 
 TQuarn::TQuarn(tOpenArchiveData *data) {
   Start(data->OpenMode);
-  data->OpenResult = LoadDump(data->ArcName, dump_);
-  if (data->OpenResult != 0) return;
-  std::strncpy(arcName_, data->ArcName, sizeof arcName_ - 1);
+  const char *path = data->ArcName;
+  Load(path != nullptr ? CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr)
+                       : INVALID_HANDLE_VALUE,
+       data->OpenResult);
+  if (!dump_) return;
+  arcNameNarrow_ = path;
+  arcNameWide_ = WideFromNarrow(arcNameNarrow_);
+  BuildListing();
+}
+
+TQuarn::TQuarn(tOpenArchiveDataW *data) {
+  Start(data->OpenMode);
+  const WCX_WCHAR *path = data->ArcName;
+  Load(path != nullptr ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr)
+                       : INVALID_HANDLE_VALUE,
+       data->OpenResult);
+  if (!dump_) return;
+  std::size_t length = 0;
+  while (path[length] != 0) ++length;
+  arcNameWide_.assign(path, path + length);
+  arcNameNarrow_ = NarrowFromWide(arcNameWide_);
   BuildListing();
 }
 
@@ -22,7 +42,8 @@ TQuarn::TQuarn(std::unique_ptr<TDump> dump, std::int32_t openMode, const char *a
   Start(openMode);
   dump_ = std::move(dump);
   if (!dump_) return;
-  if (arcName != nullptr) std::strncpy(arcName_, arcName, sizeof arcName_ - 1);
+  if (arcName != nullptr) arcNameNarrow_ = arcName;
+  arcNameWide_ = WideFromNarrow(arcNameNarrow_);
   BuildListing();
 }
 
@@ -42,6 +63,8 @@ void TQuarn::Start(std::int32_t openMode) {
                             now.wMilliseconds);
 }
 
+void TQuarn::Load(HANDLE file, int &openResult) { openResult = LoadDump(file, dump_); }
+
 void TQuarn::FindDisks(std::uint32_t start, std::uint32_t step) {
   if (!dump_) return;
   for (std::unique_ptr<TSieDisk> &disk : quarn::FindDisks(*dump_, start, step))
@@ -49,6 +72,7 @@ void TQuarn::FindDisks(std::uint32_t start, std::uint32_t step) {
 }
 
 void TQuarn::BuildListing() {
+  std::strncpy(arcName_, arcNameNarrow_.c_str(), sizeof arcName_ - 1);
   FindDisks(0, 4);
   rootEntry_ = std::make_unique<TSieFile>();
 
@@ -93,7 +117,7 @@ void TQuarn::SortEntries() {
   for (int i = 0; i < order_.Count(); ++i) listing_.Put(i, order_.Entry(i));
 }
 
-int TQuarn::ReadHeader(tHeaderData *header) {
+int TQuarn::Advance() {
   // Past the end the cursor stays one beyond the last entry.
   const int count = listing_.Count();
   if (cursor_ < count) ++cursor_;
@@ -102,8 +126,31 @@ int TQuarn::ReadHeader(tHeaderData *header) {
   // Hosts walk the listing in order: fetch a coming entry while this one is
   // described, as the entries lie all over memory in path order.
   if (cursor_ + kReadAhead < count) __builtin_prefetch(listing_[cursor_ + kReadAhead]);
+  return 0;
+}
+
+int TQuarn::ReadHeader(tHeaderData *header) {
+  if (Advance() != 0) return E_END_ARCHIVE;
   FillHeader(*header, arcName_, *listing_[cursor_], ListingPath(cursor_));
   return 0;
+}
+
+int TQuarn::ReadHeaderEx(tHeaderDataEx *header) {
+  if (Advance() != 0) return E_END_ARCHIVE;
+  FillHeader(*header, arcNameNarrow_, *listing_[cursor_], ListingPath(cursor_));
+  return 0;
+}
+
+int TQuarn::ReadHeaderExW(tHeaderDataExW *header) {
+  const TWideListing &wide = Wide();
+  if (Advance() != 0) return E_END_ARCHIVE;
+  FillHeader(*header, arcNameWide_, *listing_[cursor_], wide.Path(cursor_));
+  return 0;
+}
+
+const TWideListing &TQuarn::Wide() {
+  if (!wide_) wide_ = std::make_unique<TWideListing>(listing_, *rootEntry_);
+  return *wide_;
 }
 
 }  // namespace quarn

@@ -16,6 +16,7 @@
 #include "dump_builder.h"
 #include "sample_fs.h"
 #include "wcxhead.h"
+#include "win_plugin.h"
 
 namespace {
 
@@ -28,58 +29,6 @@ constexpr unsigned char kSentinel = 0xCC;
 constexpr std::size_t kRecordBuffer = 600;
 constexpr std::size_t kCommentOffset = 556;  // CmtBuf: where the comment fields start
 constexpr int kBlockSize = 0x10000;          // every block of the three-disk dump
-
-// The exports, resolved once, as a host resolves them when it loads a plugin.
-struct Plugin {
-  HMODULE Module = nullptr;
-  decltype(&::OpenArchive) OpenArchive = nullptr;
-  decltype(&::ReadHeader) ReadHeader = nullptr;
-  decltype(&::ProcessFile) ProcessFile = nullptr;
-  decltype(&::CloseArchive) CloseArchive = nullptr;
-  decltype(&::SetChangeVolProc) SetChangeVolProc = nullptr;
-  decltype(&::SetProcessDataProc) SetProcessDataProc = nullptr;
-  decltype(&::CanYouHandleThisFile) CanYouHandleThisFile = nullptr;
-  decltype(&::GetPackerCaps) GetPackerCaps = nullptr;
-};
-
-std::string ProgramDirectory() {
-  char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string dir(path, length);
-  return dir.substr(0, dir.find_last_of("\\/") + 1);
-}
-
-template <typename Function>
-void Resolve(HMODULE module, const char *name, Function &function) {
-  // Through the generic function pointer type, which converts to any other.
-  function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-const Plugin &Wcx() {
-  static const Plugin plugin = [] {
-    Plugin p;
-    p.Module = LoadLibraryA((ProgramDirectory() + QUARN_PLUGIN_NAME).c_str());
-    if (p.Module == nullptr) return p;
-    Resolve(p.Module, "OpenArchive", p.OpenArchive);
-    Resolve(p.Module, "ReadHeader", p.ReadHeader);
-    Resolve(p.Module, "ProcessFile", p.ProcessFile);
-    Resolve(p.Module, "CloseArchive", p.CloseArchive);
-    Resolve(p.Module, "SetChangeVolProc", p.SetChangeVolProc);
-    Resolve(p.Module, "SetProcessDataProc", p.SetProcessDataProc);
-    Resolve(p.Module, "CanYouHandleThisFile", p.CanYouHandleThisFile);
-    Resolve(p.Module, "GetPackerCaps", p.GetPackerCaps);
-    return p;
-  }();
-  return plugin;
-}
-
-bool AllExportsFound() {
-  const Plugin &p = Wcx();
-  return p.Module != nullptr && p.OpenArchive != nullptr && p.ReadHeader != nullptr &&
-         p.ProcessFile != nullptr && p.CloseArchive != nullptr && p.SetChangeVolProc != nullptr &&
-         p.SetProcessDataProc != nullptr && p.CanYouHandleThisFile != nullptr &&
-         p.GetPackerCaps != nullptr;
-}
 
 std::uint32_t U32At(const unsigned char *record, std::size_t offset) {
   std::uint32_t value = 0;
@@ -289,8 +238,9 @@ std::string WinHost::suiteDir_;
 std::string WinHost::dumpPath_;
 FILETIME WinHost::dumpTime_;
 
-TEST_F(WinHost, ExportsTheEightFunctionsByPlainNameAndDeclaresOnlyByContent) {
+TEST_F(WinHost, ExportsByPlainNameAndDeclaresOnlyByContentAndBackgroundUnpacking) {
   EXPECT_EQ(Wcx().GetPackerCaps(), PK_CAPS_BY_CONTENT);
+  EXPECT_EQ(Wcx().GetBackgroundFlags(), BACKGROUND_UNPACK);
 }
 
 TEST_F(WinHost, RecognisesExactlyTheFullSizeDumpWithTheSignature) {

@@ -13,6 +13,7 @@
 #include "open_dump.h"
 #include "platform/host_path.h"
 #include "platform/platform.h"
+#include "plugin/host_text.h"
 #include "plugin/quarn.h"
 #include "test_files.h"
 #include "wcx_session.h"
@@ -243,6 +244,20 @@ TEST_F(LearnTest, TheNamelessRootTakesTheTargetItselfAsItsDirectory) {
   EXPECT_EQ(root_->DestDir, std::string(1, kPathDelimiter));
 }
 
+TEST_F(LearnTest, UnicodeTargetsTeachTheirOwnDestinationsCaseBlind) {
+  // "Данные" (data) stored in lower case, named in upper case by the host.
+  data_->WideName = u"\u0434\u0430\u043D\u043D\u044B\u0435";
+  file_->WideName = u"a.txt";
+  disk_->WideName = u"disk";
+  const std::u16string delimiter(1, static_cast<char16_t>(kPathDelimiter));
+  TQuarn::LearnDestination(file_, u"out" + delimiter + u"disk" + delimiter +
+                                      u"\u0414\u0410\u041D\u041D\u042B\u0415" + delimiter +
+                                      u"A.TXT");
+  EXPECT_EQ(data_->DestDirW, u"out" + delimiter + u"disk" + delimiter);
+  EXPECT_EQ(disk_->DestDirW, u"out" + delimiter);
+  EXPECT_EQ(data_->DestDir, "");  // the narrow destinations are the other interface's
+}
+
 TEST(NameMatchesTest, ComparesWithoutCase) {
   EXPECT_TRUE(TQuarn::NameMatches("a.txt", "A.TXT"));
   EXPECT_TRUE(TQuarn::NameMatches("", ""));
@@ -260,13 +275,26 @@ class FixUpTest : public ExtractTest {
     const std::uint16_t root = fs.Root();
     for (const char *name : {"made", "kept", "never"}) fs.File(fs.Dir(root, name), "f", Bytes("x"));
   }
-  // Extracts FFS\<folder>\f into out/FFS/<folder>/f; false when not listed.
-  bool ExtractInto(TQuarn &archive, const std::filesystem::path &out, const std::string &folder) {
+  // Extracts FFS\<folder>\f into out/FFS/<folder>/f, through the ANSI
+  // interface or the Unicode one; false when not listed.
+  bool ExtractInto(TQuarn &archive, const std::filesystem::path &out, const std::string &folder,
+                   bool wide = false) {
+    const std::filesystem::path target = out / "FFS" / folder / "f";
+    if (wide) {
+      tHeaderDataExW header{};
+      while (archive.ReadHeaderExW(&header) == 0) {
+        if (WideText(header.FileName) != HostName(u"FFS\\" + WideFromNarrow(folder) + u"\\f"))
+          continue;
+        std::vector<WCX_WCHAR> name = HostWide(target.u16string());
+        return archive.ProcessFileW(PK_EXTRACT, name.data()) == 0;
+      }
+      return false;
+    }
     tHeaderData header{};
     while (archive.ReadHeader(&header) == 0) {
       if (HostName("FFS\\" + folder + "\\f") != header.FileName) continue;
-      std::string target = (out / "FFS" / folder / "f").string();
-      return archive.ProcessFile(PK_EXTRACT, target.data()) == 0;
+      std::string name = target.string();
+      return archive.ProcessFile(PK_EXTRACT, name.data()) == 0;
     }
     return false;
   }
@@ -283,41 +311,51 @@ class FixUpTest : public ExtractTest {
 };
 
 TEST_F(FixUpTest, DirectoriesCreatedDuringExtractionGetTheirEntrysTime) {
-  const std::filesystem::path out = dir_.Path() / "out";
-  std::filesystem::create_directories(out / "FFS" / "kept");
-  std::filesystem::create_directories(out / "FFS" / "never");
-  const std::int64_t keptTime = ModifiedTime((out / "FFS" / "kept").string());
-  const std::int64_t neverTime = ModifiedTime((out / "FFS" / "never").string());
-  std::unique_ptr<TQuarn> archive = OpenInMemory(dump_, PK_OM_EXTRACT);
+  // Through either interface: the Unicode one stamps through the W calls.
+  for (const bool wide : {false, true}) {
+    SCOPED_TRACE(wide ? "Unicode" : "ANSI");
 
-  // The host creates "made" during the extraction, after the archive opened
-  // (both moments are kept to the millisecond).
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  std::filesystem::create_directories(out / "FFS" / "made");
-  FILETIME birth{};
-  {
-    const HANDLE probe =
-        CreateFileA((out / "FFS" / "made").string().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    ASSERT_NE(probe, INVALID_HANDLE_VALUE);
-    GetFileTime(probe, &birth, nullptr, nullptr);
-    CloseHandle(probe);
+    const std::filesystem::path out = dir_.Path() / (wide ? "out-wide" : "out");
+    std::filesystem::create_directories(out / "FFS" / "kept");
+    std::filesystem::create_directories(out / "FFS" / "never");
+    const std::int64_t keptTime = ModifiedTime((out / "FFS" / "kept").string());
+    const std::int64_t neverTime = ModifiedTime((out / "FFS" / "never").string());
+    std::unique_ptr<TQuarn> archive = OpenInMemory(dump_, PK_OM_EXTRACT);
+
+    // The host creates "made" during the extraction, after the archive opened
+    // (both moments are kept to the millisecond).
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::filesystem::create_directories(out / "FFS" / "made");
+    FILETIME birth{};
+    {
+      const HANDLE probe =
+          CreateFileA((out / "FFS" / "made").string().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      ASSERT_NE(probe, INVALID_HANDLE_VALUE);
+      GetFileTime(probe, &birth, nullptr, nullptr);
+      CloseHandle(probe);
+    }
+    if (birth.dwHighDateTime == 0 && birth.dwLowDateTime == 0)
+      GTEST_SKIP()
+          << "this file system keeps no creation times: the fix-up leaves directories alone";
+
+    ASSERT_TRUE(ExtractInto(*archive, out, "made", wide));
+    // "kept" is placed without writing into it: where a file system keeps no
+    // birth time (Wine takes the inode's change time), a file written into a
+    // folder would make it look new.
+    for (int i = 0; i < archive->Listing().Count(); ++i) {
+      if (archive->ListingPath(i) != "FFS\\kept") continue;
+      if (wide)
+        TQuarn::LearnDestination(archive->Listing()[i], (out / "FFS" / "kept").u16string());
+      else
+        TQuarn::LearnDestination(archive->Listing()[i], (out / "FFS" / "kept").string());
+    }
+    archive.reset();  // close: the fix-up runs
+
+    EXPECT_EQ(ModifiedTime((out / "FFS" / "made").string()), EntryMomentAsLocal());
+    EXPECT_EQ(ModifiedTime((out / "FFS" / "kept").string()), keptTime);
+    EXPECT_EQ(ModifiedTime((out / "FFS" / "never").string()), neverTime);  // not placed by the host
   }
-  if (birth.dwHighDateTime == 0 && birth.dwLowDateTime == 0)
-    GTEST_SKIP() << "this file system keeps no creation times: the fix-up leaves directories alone";
-
-  ASSERT_TRUE(ExtractInto(*archive, out, "made"));
-  // "kept" is placed without writing into it: where a file system keeps no
-  // birth time (Wine takes the inode's change time), a file written into a
-  // folder would make it look new.
-  for (int i = 0; i < archive->Listing().Count(); ++i)
-    if (archive->ListingPath(i) == "FFS\\kept")
-      TQuarn::LearnDestination(archive->Listing()[i], (out / "FFS" / "kept").string());
-  archive.reset();  // close: the fix-up runs
-
-  EXPECT_EQ(ModifiedTime((out / "FFS" / "made").string()), EntryMomentAsLocal());
-  EXPECT_EQ(ModifiedTime((out / "FFS" / "kept").string()), keptTime);
-  EXPECT_EQ(ModifiedTime((out / "FFS" / "never").string()), neverTime);  // not placed by the host
 }
 
 TEST_F(FixUpTest, AnArchiveOpenedForListingTouchesNothing) {

@@ -4,6 +4,7 @@
 // listed below a file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,8 +22,8 @@ struct Regression {
 
 // A raw-mode input: the mode byte, then the dump.
 std::vector<std::uint8_t> Raw(const DumpBuilder &dump) {
-  std::vector<std::uint8_t> input{0};
-  input.insert(input.end(), dump.Data().begin(), dump.Data().end());
+  std::vector<std::uint8_t> input(dump.Size() + 1, 0);
+  std::copy(dump.Data().begin(), dump.Data().end(), input.begin() + 1);
   return input;
 }
 

@@ -201,7 +201,7 @@ TEST(ListingOrderTest, WholePathsByteByByteEqualOnesInListedOrder) {
       if (plain) {
         if (name.empty() || name.find('\\') != std::string::npos) name = "n";
         if (round % 2 == 0)  // distinct names below each folder
-          while (!used.insert({parent, name}).second) name += "~";
+          while (!used.insert({parent, name}).second) name.push_back('~');
       }
       listed.Add(t.Make(name, parent));
       if (random() % 3 == 0) folders.push_back(listed[listed.Count() - 1]);

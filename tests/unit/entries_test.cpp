@@ -199,7 +199,7 @@ TEST(ListingOrderTest, WholePathsByteByByteEqualOnesInListedOrder) {
       std::string name = names[random() % names.size()];
       TSieFile *parent = folders[random() % folders.size()];
       if (plain) {
-        if (name.empty() || name.find('\\') != std::string::npos) name = "n";
+        if (name.empty() || name.find('\\') != std::string::npos) name.assign(1, 'n');
         if (round % 2 == 0)  // distinct names below each folder
           while (!used.insert({parent, name}).second) name.push_back('~');
       }

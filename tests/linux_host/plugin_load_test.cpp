@@ -15,6 +15,9 @@
 
 #include "dump_builder.h"
 #include "ffs_builder.h"
+#include "sample/default_sample.h"
+#include "sample/description.h"
+#include "sample/layout.h"
 #include "sample_fs.h"
 #include "test_files.h"
 
@@ -543,6 +546,34 @@ TEST_P(UnicodeTest, TwoArchivesListAndExtractOnTwoThreadsAtOnce) {
   b.join();
   EXPECT_EQ(first.size(), sample.Listing.size());
   EXPECT_EQ(first, second);
+}
+
+TEST_P(UnicodeTest, TheSampleListsAlikeThroughBothInterfaces) {
+  // Double Commander takes the Unicode exports as soon as a plugin has them:
+  // the realistic sample must list through them as through the ANSI ones.
+  const sample::Sample built =
+      sample::BuildSample(sample::ParseDescription(sample::kDefaultDescription));
+  std::string path = SaveDump(built.Dump);
+  void *handle = Open(path, 0);
+  ASSERT_NE(handle, nullptr);
+  const std::vector<HostEntry> wide = ListAll(handle);
+  EXPECT_EQ(close_(handle), 0);
+  OpenData data{};
+  data.ArcName = path.data();
+  handle = open_(&data);
+  ASSERT_NE(handle, nullptr);
+  std::vector<std::uint8_t> record(600);
+  std::size_t i = 0;
+  for (; read_(handle, record.data()) == 0; ++i) {
+    ASSERT_LT(i, wide.size());
+    EXPECT_EQ(wide[i].Path, Name(record));
+    EXPECT_EQ(wide[i].UnpSize, At32(record, kUnpSize));
+    EXPECT_EQ(wide[i].FileTime, At32(record, kFileTime));
+    EXPECT_EQ(wide[i].FileAttr, At32(record, kFileAttr));
+  }
+  EXPECT_EQ(i, wide.size());
+  EXPECT_GT(i, 800u);
+  EXPECT_EQ(close_(handle), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Unicode, UnicodeTest, ::testing::Values(Interface::Unicode),

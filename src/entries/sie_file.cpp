@@ -87,7 +87,8 @@ void AppendJoined(std::basic_string<Char> &out, std::basic_string_view<Char> par
   // A cut that leaves a last piece of "." or ".." would name a folder above
   // the entry's own: the path ends before that piece instead.
   const std::size_t last = out.find_last_of(kBackslash);
-  const std::size_t piece = last == std::basic_string<Char>::npos || last < start ? start : last + 1;
+  const std::size_t piece =
+      last == std::basic_string<Char>::npos || last < start ? start : last + 1;
   const std::size_t length = out.size() - piece;
   if ((length == 1 || length == 2) &&
       out.find_first_not_of(Char('.'), piece) == std::basic_string<Char>::npos)
@@ -101,9 +102,7 @@ std::string ShortName(std::string text) {
   return text;
 }
 
-std::string EscapeDotPieces(const std::string &name) {
-  return ShortName(EscapeDots<char>(name));
-}
+std::string EscapeDotPieces(const std::string &name) { return ShortName(EscapeDots<char>(name)); }
 
 std::u16string EscapeDotPieces(std::u16string_view name) {
   std::u16string safe = EscapeDots<char16_t>(name);

@@ -12,23 +12,8 @@ namespace quarn {
 
 namespace {
 
-// How many bytes of `text` to keep so that at most `limit` remain and no
-// character of the narrow code page is split.
 std::size_t CharacterCut(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) return text.size();
-#ifdef _WIN32
-  std::size_t keep = 0;
-  while (keep < text.size()) {
-    const std::size_t step = IsDBCSLeadByte(static_cast<BYTE>(text[keep])) ? 2 : 1;
-    if (keep + step > limit) break;
-    keep += step;
-  }
-  return keep;
-#else
-  std::size_t keep = limit;
-  while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
-  return keep;
-#endif
+  return NarrowCut(text, limit);
 }
 
 // The same for UTF-16 units: a surrogate pair stays whole.
@@ -42,8 +27,7 @@ std::size_t CharacterCut(std::u16string_view text, std::size_t limit) {
 }
 
 template <typename Char>
-std::basic_string<Char> Numbered(std::basic_string_view<Char> name, int number,
-                                 std::size_t limit) {
+std::basic_string<Char> Numbered(std::basic_string_view<Char> name, int number, std::size_t limit) {
   const std::string digits = " (" + std::to_string(number) + ")";
   const std::basic_string<Char> suffix(digits.begin(), digits.end());
   const Char separators[] = {Char('\\'), Char('/'), Char(0)};

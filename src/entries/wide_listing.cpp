@@ -14,8 +14,8 @@ std::u16string WideFromNarrow(std::string_view narrow) {
   std::u16string wide;
   if (narrow.empty()) return wide;
 #ifdef _WIN32
-  const int units = MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()),
-                                        nullptr, 0);
+  const int units =
+      MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
   if (units <= 0) return wide;
   wide.resize(static_cast<std::size_t>(units));
   MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()),

@@ -8,6 +8,7 @@
 // are then written in the host's narrow code page: the thread's ANSI code
 // page on Windows, UTF-8 on Linux.
 #include "ffs/flash_fs.h"
+#include "platform/host_path.h"
 #include "platform/platform.h"
 
 namespace quarn {
@@ -19,21 +20,7 @@ constexpr char kHex[] = "0123456789ABCDEF";
 
 // Cuts converted text to a short name's length without splitting a
 // character of the narrow code page.
-void CutNarrow(std::string &text) {
-  if (text.size() <= kMaxNameBytes) return;
-#ifdef _WIN32
-  std::size_t keep = 0;
-  while (keep < text.size()) {
-    const std::size_t step = IsDBCSLeadByte(static_cast<BYTE>(text[keep])) ? 2 : 1;
-    if (keep + step > kMaxNameBytes) break;
-    keep += step;
-  }
-#else
-  std::size_t keep = kMaxNameBytes;
-  while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
-#endif
-  text.resize(keep);
-}
+void CutNarrow(std::string &text) { text.resize(NarrowCut(text, kMaxNameBytes)); }
 
 }  // namespace
 

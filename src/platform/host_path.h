@@ -10,7 +10,29 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace quarn {
+
+// How many bytes of narrow text to keep so that at most `limit` remain and
+// no character of the narrow code page is split: a double-byte character of
+// the ANSI code page on Windows, a UTF-8 sequence on Linux.
+inline std::size_t NarrowCut(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+#ifdef _WIN32
+  std::size_t keep = 0;
+  while (keep < text.size()) {
+    const std::size_t step = IsDBCSLeadByte(static_cast<BYTE>(text[keep])) ? 2 : 1;
+    if (keep + step > limit) break;
+    keep += step;
+  }
+  return keep;
+#else
+  std::size_t keep = limit;
+  while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
+  return keep;
+#endif
+}
 
 #ifdef _WIN32
 constexpr char kPathDelimiter = '\\';

@@ -5,6 +5,7 @@
 #include "entries/unique_names.h"
 #include "platform/platform.h"
 #include "plugin/host_record.h"
+#include "plugin/host_text.h"
 #include "plugin/load_dump.h"
 #include "util/civil_date.h"
 
@@ -13,29 +14,26 @@ namespace quarn {
 TQuarn::TQuarn(tOpenArchiveData *data) {
   Start(data->OpenMode);
   const char *path = data->ArcName;
-  Load(path != nullptr ? CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr)
-                       : INVALID_HANDLE_VALUE,
-       data->OpenResult);
-  if (!dump_) return;
-  arcNameNarrow_ = path;
-  arcNameWide_ = WideFromNarrow(arcNameNarrow_);
-  BuildListing();
+  if (path == nullptr) {
+    data->OpenResult = E_EOPEN;
+    return;
+  }
+  Open(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                   FILE_ATTRIBUTE_NORMAL, nullptr),
+       data->OpenResult, path, WideFromNarrow(path));
 }
 
 TQuarn::TQuarn(tOpenArchiveDataW *data) {
   Start(data->OpenMode);
   const WCX_WCHAR *path = data->ArcName;
-  Load(path != nullptr ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr)
-                       : INVALID_HANDLE_VALUE,
-       data->OpenResult);
-  if (!dump_) return;
-  std::size_t length = 0;
-  while (path[length] != 0) ++length;
-  arcNameWide_.assign(path, path + length);
-  arcNameNarrow_ = NarrowFromWide(arcNameWide_);
-  BuildListing();
+  if (path == nullptr) {
+    data->OpenResult = E_EOPEN;
+    return;
+  }
+  const std::u16string wide = WideText(path);
+  Open(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                   FILE_ATTRIBUTE_NORMAL, nullptr),
+       data->OpenResult, NarrowFromWide(wide), wide);
 }
 
 TQuarn::TQuarn(std::unique_ptr<TDump> dump, std::int32_t openMode, const char *arcName) {
@@ -63,7 +61,13 @@ void TQuarn::Start(std::int32_t openMode) {
                             now.wMilliseconds);
 }
 
-void TQuarn::Load(HANDLE file, int &openResult) { openResult = LoadDump(file, dump_); }
+void TQuarn::Open(HANDLE file, int &openResult, std::string narrowName, std::u16string wideName) {
+  openResult = LoadDump(file, dump_);
+  if (!dump_) return;
+  arcNameNarrow_ = std::move(narrowName);
+  arcNameWide_ = std::move(wideName);
+  BuildListing();
+}
 
 void TQuarn::FindDisks(std::uint32_t start, std::uint32_t step) {
   if (!dump_) return;

@@ -104,7 +104,9 @@ class TQuarn {
   };
 
   void Start(std::int32_t openMode);
-  void Load(HANDLE file, int &openResult);
+  // Loads the dump opened as `file` (its names as the two interfaces give
+  // them) and builds the listing.
+  void Open(HANDLE file, int &openResult, std::string narrowName, std::u16string wideName);
   void BuildListing();
   void AddRawImageEntry(const TSieDisk &disk);
   void SortEntries();

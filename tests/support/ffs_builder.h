@@ -220,6 +220,28 @@ class FlashFs {
   std::uint16_t nextId_ = 2;
 };
 
+// A small dump with a file system: a root, folders, files chained over two
+// blocks, an EEPROM disk beside it; 0x30000 bytes in all.
+inline DumpBuilder SmallFsDump() {
+  DumpBuilder dump(0x30000, 0xFF, false);
+  const std::vector<BlockRef> blocks = {{At(0x10000), 0x4000}, {At(0x14000), 0x4000}};
+  dump.Disk(0x100, "FFS", 0x1000, 0x1100, blocks, false);
+  dump.Disk(0x100 + 44, "EELITE", 0x1010, 0x1180, {{At(0x20000), 0x2000}}, false);
+  FlashFs fs(dump, blocks);
+  const std::uint16_t root = fs.Root();
+  const std::uint16_t dir = fs.Dir(root, "dir");
+  fs.File(dir, "a.txt", std::vector<std::uint8_t>(3000, 'a'), 700);
+  fs.File(root,
+          "\x1F"
+          "caf\xC3\xA9",
+          std::vector<std::uint8_t>(900, 'c'), 300);
+  fs.NextBlock();
+  fs.File(dir, "b.bin", std::vector<std::uint8_t>(2000, 'b'), 500);
+  FlashBlock eeprom(dump, 0x20000, 0x2000);
+  for (std::uint32_t id = 1; id < 12; ++id) eeprom.Chunk(id, std::vector<std::uint8_t>(id * 7, 1));
+  return dump;
+}
+
 }  // namespace quarn::testing
 
 #endif

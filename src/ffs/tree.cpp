@@ -74,7 +74,7 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
     entry->AddExtent(std::move(extent));
     last = q;
   }
-  if (last->Next == nullptr) {
+  if (last != nullptr && last->Next == nullptr) {
     // 0xFFFF ends a chain; any other NextId that names no part lost the rest.
     if (last->NextId != kNoPart)
       entry->Damage |= kChainEndsAtMissingPart;

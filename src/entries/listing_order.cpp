@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
-#include <unordered_set>
+#include <deque>
 
 #include "entries/unique_names.h"
+#include "util/string_table.h"
 
 namespace quarn {
 
@@ -210,27 +210,44 @@ bool NumberSharedPaths(TList<Keyed> &keyed, std::vector<Span> &spans, std::strin
   auto pathOf = [&](const Keyed &k) {
     return std::string_view(text).substr(spans[k.Path].At, spans[k.Path].Length);
   };
-  std::unordered_set<std::string> given;
-  for (const Keyed &k : keyed) given.insert(HostKey(pathOf(k)));
-  if (given.size() == static_cast<std::size_t>(keyed.Count())) return false;
-  std::unordered_set<std::string> taken;
-  std::unordered_map<std::string, int> next;
+  // Keys are views: of the path itself where that compares as its host form
+  // does (on Linux, a path without a '/': the host form only turns its
+  // backslashes into slashes), else of the host form kept in `store`. New
+  // paths go into `text` once all are chosen, so the views into it last.
+  std::deque<std::string> store;
+  auto keyOf = [&store](std::string_view path) -> std::string_view {
+#ifndef _WIN32
+    if (path.find('/') == std::string_view::npos) return path;
+#endif
+    return store.emplace_back(HostKey(path));
+  };
+  TStringTable given;
+  for (const Keyed &k : keyed) given.Insert(keyOf(pathOf(k)), 0);
+  if (given.Count() == static_cast<std::size_t>(keyed.Count())) return false;
+  TStringTable taken;
+  std::deque<std::pair<Keyed *, std::string>> renames;
   for (Keyed &k : keyed) {
-    std::string key = HostKey(pathOf(k));
-    if (taken.insert(key).second) continue;
-    int &number = next.try_emplace(std::move(key), 2).first->second;
-    for (;; ++number) {
+    const auto [next, first] = taken.Insert(keyOf(pathOf(k)), 2);
+    if (first) continue;
+    for (int &number = *next;; ++number) {
       std::string renamed = NumberedName(pathOf(k), number);
-      std::string renamedKey = HostKey(renamed);
-      if (given.count(renamedKey) != 0 || !taken.insert(std::move(renamedKey)).second) continue;
-      spans.push_back(
-          {static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(renamed.size())});
-      text += renamed;
-      k.Path = static_cast<std::uint32_t>(spans.size() - 1);
-      k.Entry->Renamed = true;
+      const std::string_view renamedKey = keyOf(renamed);
+      if (given.Find(renamedKey) != nullptr || taken.Find(renamedKey) != nullptr) continue;
       ++number;
+      taken.Insert(keyOf(renames.emplace_back(&k, std::move(renamed)).second), 2);
       break;
     }
+  }
+  std::size_t added = 0;
+  for (const auto &rename : renames) added += rename.second.size();
+  text.reserve(text.size() + added);
+  spans.reserve(spans.size() + renames.size());
+  for (auto &[k, renamed] : renames) {
+    spans.push_back(
+        {static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(renamed.size())});
+    text += renamed;
+    k->Path = static_cast<std::uint32_t>(spans.size() - 1);
+    k->Entry->Renamed = true;
   }
   return true;
 }

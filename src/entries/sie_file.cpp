@@ -148,8 +148,6 @@ void TSieFile::RemoveChild(TSieFile *child) {
 
 void TSieFile::AddExtent(TExtent extent) {
   Size += extent.Size;
-  // Most entries have one extent: room for just that one at first.
-  if (Extents.Capacity() == 0) Extents.SetCapacity(1);
   Extents.Add(std::move(extent));
 }
 

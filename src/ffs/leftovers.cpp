@@ -109,6 +109,7 @@ void TDiskReader::ListLeftovers() {
       TExtent extent;
       extent.DataAddr = chunk.DataAddr;
       extent.Size = chunk.Size;
+      block->Extents.SetCapacity(1);  // its one extent: a crafted disk has many such files
       block->AddExtent(std::move(extent));
       disk_.AddEntry(block);
     }
@@ -132,6 +133,7 @@ void TDiskReader::ListLeftovers() {
     TExtent payload;
     payload.DataAddr = full ? chunk.DataAddr + 1 : chunk.DataAddr;
     payload.Size = payloadSize;
+    block->Extents.SetCapacity(1);  // its one extent: a crafted disk has many such files
     block->AddExtent(std::move(payload));
     disk_.AddEntry(block);
 
@@ -147,6 +149,7 @@ void TDiskReader::ListLeftovers() {
     textExtent.Size = static_cast<std::uint32_t>(text.size());
     textExtent.Buffer = std::make_unique_for_overwrite<std::uint8_t[]>(text.size());
     std::copy(text.begin(), text.end(), textExtent.Buffer.get());
+    description->Extents.SetCapacity(1);
     description->AddExtent(std::move(textExtent));
     disk_.AddEntry(description);
   }

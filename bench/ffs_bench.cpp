@@ -68,10 +68,11 @@ void OpenAndWalk(benchmark::State &state, const std::string &path, int operation
 }
 
 const std::string &SamplePath() {
-  static const std::string path = Saved(
-      quarn::sample::BuildSample(quarn::sample::ParseDescription(quarn::sample::kDefaultDescription))
-          .Dump,
-      "sample.bin");
+  static const std::string path =
+      Saved(quarn::sample::BuildSample(
+                quarn::sample::ParseDescription(quarn::sample::kDefaultDescription))
+                .Dump,
+            "sample.bin");
   return path;
 }
 void BM_ListSample(benchmark::State &state) { OpenAndWalk(state, SamplePath(), PK_SKIP); }

@@ -106,14 +106,14 @@ class TSieFile {
 
   const TEntryDisk *Disk = nullptr;  // none for the nameless root and raw images
   TList<TExtent> Extents;
-  std::uint32_t HeaderDescAddr = 0;     // descriptor of the first part's header chunk
-  std::uint32_t HeaderDataAddr = 0;     // the first part's header
-  std::uint32_t DataAddr = 0;           // the first part's content
-  std::uint16_t Id = 0;                 // part id of the first part
-  std::uint16_t ParentId = 0;           // the first part's parent id as stored
-  std::uint32_t Attr = 0;               // FAT attribute bits; 0x10 marks a directory
-  std::uint32_t Size = 0;               // sum of the extents' sizes
-  std::string Name;                     // at most 255 bytes, narrow code page
+  std::uint32_t HeaderDescAddr = 0;  // descriptor of the first part's header chunk
+  std::uint32_t HeaderDataAddr = 0;  // the first part's header
+  std::uint32_t DataAddr = 0;        // the first part's content
+  std::uint16_t Id = 0;              // part id of the first part
+  std::uint16_t ParentId = 0;        // the first part's parent id as stored
+  std::uint32_t Attr = 0;            // FAT attribute bits; 0x10 marks a directory
+  std::uint32_t Size = 0;            // sum of the extents' sizes
+  std::string Name;                  // at most 255 bytes, narrow code page
   // The name in UTF-16, for the Unicode interface: as the phone stored it
   // where that was UTF-8, else Name as the narrow code page reads it (see
   // SetWideNames). At most kMaxWideName units.
@@ -124,7 +124,7 @@ class TSieFile {
   bool Renamed = false;                 // numbered apart from another entry on its path
   mutable std::uint32_t OrderSlot = 0;  // kept by the listing order while it works
   std::string DestDir;                  // learned destination, ends with a delimiter
-  std::u16string DestDirW;  // the same, learned through the Unicode interface
+  std::u16string DestDirW;              // the same, learned through the Unicode interface
 
   // Longest name or listing path, in bytes.
   static constexpr std::size_t kMaxShortName = 255;

@@ -47,9 +47,8 @@ class TSieDisk final : public TEntryDisk {
   TDump &Dump() const { return *dump_; }
   // Where the disk's record lies: its offset in the image.
   std::uint32_t RecordOffset() const {
-    return descriptor_ != nullptr
-               ? static_cast<std::uint32_t>(descriptor_ - dump_->Window().Data())
-               : 0;
+    return descriptor_ != nullptr ? static_cast<std::uint32_t>(descriptor_ - dump_->Window().Data())
+                                  : 0;
   }
 
   // Reads the disk's flash file system into Root and Entries, releasing

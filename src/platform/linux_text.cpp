@@ -15,8 +15,8 @@
 namespace quarn::platform {
 namespace {
 
-constexpr UINT kOemCodePage = 1;            // CP_OEMCP
-constexpr UINT kThreadCodePage = 3;         // CP_THREAD_ACP
+constexpr UINT kOemCodePage = 1;     // CP_OEMCP
+constexpr UINT kThreadCodePage = 3;  // CP_THREAD_ACP
 constexpr char32_t kReplacement = 0xFFFD;
 
 bool IsUtf8CodePage(UINT codePage) {
@@ -218,9 +218,9 @@ bool quarn::platform::NarrowFileName(const WCHAR *name, std::string &narrow) {
   }
   const int length = static_cast<int>(units);
   narrow.resize(units * 3);
-  const int written = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name, length,
-                                          narrow.data(), static_cast<int>(narrow.size()),
-                                          nullptr, nullptr);
+  const int written =
+      WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name, length, narrow.data(),
+                          static_cast<int>(narrow.size()), nullptr, nullptr);
   if (written <= 0) return false;
   narrow.resize(static_cast<std::size_t>(written));
   return true;

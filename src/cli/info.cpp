@@ -306,7 +306,7 @@ int RunInfo(const InfoOptions &options) {
   std::unique_ptr<HostArchive> archive =
       HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
   if (!archive) return exitCode;
-  WarnIfNotDump(options.dump);
+  // No warning for a file that is not a dump: the report says what it is.
 
   const TDumpFacts facts = archive->DumpFacts();
   std::vector<DiskReport> reports(facts.Disks.size());

@@ -161,7 +161,23 @@ std::unique_ptr<HostArchive> HostArchive::OpenReporting(const std::string &path,
   return archive;
 }
 
-HostArchive::~HostArchive() { CloseArchive(handle_); }
+HostArchive::~HostArchive() {
+  inspector_.reset();
+  CloseArchive(handle_);
+}
+
+TInspector &HostArchive::Inspector() {
+  if (!inspector_) inspector_ = std::make_unique<TInspector>(handle_);
+  return *inspector_;
+}
+
+bool HostArchive::Facts(TEntryFacts &facts) { return Inspector().Current(facts); }
+
+TDumpFacts HostArchive::DumpFacts() { return Inspector().Dump(); }
+
+int HostArchive::WriteContent(const std::function<bool(const std::uint8_t *, std::size_t)> &write) {
+  return Inspector().WriteCurrent(write);
+}
 
 int HostArchive::Next(Entry &entry) {
   tHeaderData header{};

@@ -3,6 +3,9 @@
 #ifndef QUARN_CLI_ARCHIVE_H
 #define QUARN_CLI_ARCHIVE_H
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -71,9 +74,21 @@ class HostArchive {
   // Why testing the entry Next returned last fails, in words; empty if not.
   std::string Problem() const;
 
+  // What the core knows beyond the records (plugin/inspect.h): of the entry
+  // Next returned last (false when there is none), and of the whole dump.
+  bool Facts(TEntryFacts &facts);
+  TDumpFacts DumpFacts();
+  // Hands `write` the content of the entry Next returned last, exactly as
+  // Extract writes it; the result as Extract gives it (E_EWRITE when `write`
+  // answered false).
+  int WriteContent(const std::function<bool(const std::uint8_t *, std::size_t)> &write);
+
  private:
   explicit HostArchive(void *handle) : handle_(handle) {}
+  TInspector &Inspector();
+
   void *handle_;
+  std::unique_ptr<TInspector> inspector_;  // made when first asked
 };
 
 // Feeds the progress callback that every HostArchive installs. The callback

@@ -9,17 +9,42 @@
 namespace quarn::cli {
 
 int RunProbe(const std::vector<std::string> &files);
-int RunList(const std::string &dump, bool json);
+
+struct ListOptions {
+  std::string dump;
+  bool json = false;
+  std::vector<std::string> patterns;  // none: everything
+  std::vector<std::string> excludes;
+};
+int RunList(const ListOptions &options);
 
 struct ExtractOptions {
   std::string dump;
   std::string outputDir = ".";
-  bool overwrite = false;
+  bool overwrite = false;  // replace files that exist
+  bool keep = false;       // leave them, counted as skipped
+  bool toStdout = false;   // the files' bytes to standard output, nothing written to disk
+  bool quiet = false;      // errors only
+  bool verbose = false;    // each path as it is written
   std::vector<std::string> patterns;  // none: everything
+  std::vector<std::string> excludes;
 };
 int RunExtract(const ExtractOptions &options);
 
-int RunTest(const std::string &dump);
+struct TestOptions {
+  std::string dump;
+  bool quiet = false;
+  std::vector<std::string> patterns;
+  std::vector<std::string> excludes;
+};
+int RunTest(const TestOptions &options);
+
+struct InfoOptions {
+  std::string dump;
+  bool json = false;
+  bool verbose = false;  // every damage, not only the first of each disk
+};
+int RunInfo(const InfoOptions &options);
 
 }  // namespace quarn::cli
 

@@ -1,5 +1,6 @@
 #include "cli/entry.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -34,6 +35,12 @@ std::size_t Utf8SequenceLength(std::string_view text) {
   return DecodeUtf8(reinterpret_cast<const unsigned char *>(text.data()), text.size(), &ignored);
 }
 
+void AppendDecimal(std::string &out, std::int64_t number) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, number);
+  out.append(digits, result.ptr);
+}
+
 }  // namespace
 
 DateTime DateTimeFromDos(std::uint32_t dosDateTime) {
@@ -64,6 +71,15 @@ DateTime DateTimeFromUnix(std::int64_t seconds) {
   return result;
 }
 
+bool IsValidDosDateTime(std::uint32_t dosDateTime) {
+  const DateTime t = DateTimeFromDos(dosDateTime);
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (t.month < 1 || t.month > 12 || t.day < 1) return false;
+  const bool leap = t.year % 4 == 0 && (t.year % 100 != 0 || t.year % 400 == 0);
+  const int days = kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
+  return t.day <= days && t.hour <= 23 && t.minute <= 59 && t.second <= 58;
+}
+
 void SetAttributesFromFat(Entry &entry, int attr) {
   entry.directory = (attr & kFatDirectory) != 0;
   entry.readOnly = (attr & kFatReadOnly) != 0;
@@ -85,9 +101,13 @@ Entry EntryFromHeader(const tHeaderData &header) {
   entry.rawAttr = header.FileAttr;
 #ifdef _WIN32
   entry.time = DateTimeFromDos(static_cast<std::uint32_t>(header.FileTime));
+  entry.timeValid = IsValidDosDateTime(static_cast<std::uint32_t>(header.FileTime));
   SetAttributesFromFat(entry, header.FileAttr);
 #else
+  // The plugin gives 0 for a DOS date and time that name no moment; a valid
+  // one is 1980 or later.
   entry.time = DateTimeFromUnix(header.FileTime);
+  entry.timeValid = header.FileTime != 0;
   SetAttributesFromMode(entry, header.FileAttr);
 #endif
   return entry;
@@ -98,6 +118,10 @@ std::string FormatDateTime(const DateTime &time, char separator) {
   std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", time.year, time.month,
                 time.day, separator, time.hour, time.minute, time.second);
   return text;
+}
+
+std::string EntryDateTime(const Entry &entry) {
+  return entry.timeValid ? FormatDateTime(entry.time) : std::string(19, ' ');
 }
 
 std::string DisplayPath(std::string_view path) {
@@ -119,7 +143,13 @@ std::string AttributeString(const Entry &entry) {
 }
 
 std::string JsonString(std::string_view text) {
-  std::string out = "\"";
+  std::string out;
+  AppendJsonString(out, text);
+  return out;
+}
+
+void AppendJsonString(std::string &out, std::string_view text) {
+  out += '"';
   char escape[8];
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
@@ -147,19 +177,61 @@ std::string JsonString(std::string_view text) {
     }
   }
   out += '"';
-  return out;
 }
 
 std::string EntryJson(const Entry &entry) {
+  std::string json;
+  AppendEntryJson(json, entry);
+  return json;
+}
+
+void AppendEntryJson(std::string &out, const Entry &entry, const TEntryFacts *facts) {
   // The plugin's names are in the narrow code page (ANSI on Windows); JSON
   // text is UTF-8.
-  std::string json = "{\"path\":" + JsonString(Utf8FromNarrow(entry.path));
-  json += ",\"size\":" + std::to_string(entry.size);
-  json += ",\"time\":\"" + FormatDateTime(entry.time, 'T') + "\"";
-  json += ",\"attr\":\"" + AttributeString(entry) + "\"";
-  json += ",\"raw_attr\":" + std::to_string(entry.rawAttr);
-  json += entry.directory ? ",\"dir\":true}" : ",\"dir\":false}";
-  return json;
+  out += "{\"path\":";
+  AppendJsonString(out, Utf8FromNarrow(entry.path));
+  out += ",\"size\":";
+  AppendDecimal(out, entry.size);
+  if (entry.timeValid) {
+    out += ",\"time\":\"";
+    out += FormatDateTime(entry.time, 'T');
+    out += '"';
+  } else {
+    out += ",\"time\":null";
+  }
+  out += ",\"attr\":\"";
+  out += AttributeString(entry);
+  out += "\",\"raw_attr\":";
+  AppendDecimal(out, static_cast<std::int64_t>(entry.rawAttr));
+  out += entry.directory ? ",\"dir\":true" : ",\"dir\":false";
+  if (facts != nullptr) {
+    out += ",\"disk\":";
+    if (facts->Disk >= 0) {
+      AppendJsonString(out, facts->DiskName);  // printable ASCII, as every disk name
+    } else {
+      out += "null";
+    }
+    out += ",\"ids\":[";
+    for (std::size_t i = 0; i < facts->Ids.size(); ++i) {
+      if (i > 0) out += ',';
+      AppendDecimal(out, facts->Ids[i]);
+    }
+    if (facts->Generated) {
+      out += "],\"extents\":null";
+    } else {
+      out += "],\"extents\":[";
+      for (std::size_t i = 0; i < facts->Extents.size(); ++i) {
+        out += i > 0 ? ",[" : "[";
+        AppendDecimal(out, facts->Extents[i].Offset);
+        out += ',';
+        AppendDecimal(out, facts->Extents[i].Length);
+        out += ']';
+      }
+      out += ']';
+    }
+    out += facts->Problem.empty() ? ",\"complete\":true" : ",\"complete\":false";
+  }
+  out += '}';
 }
 
 }  // namespace quarn::cli

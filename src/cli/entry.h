@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "plugin/inspect.h"
 #include "wcxhead.h"
 
 namespace quarn::cli {
@@ -21,7 +22,8 @@ struct Entry {
   std::string path;  // FileName: raw bytes, the host's separator
   std::uint32_t size = 0;
   DateTime time;
-  int rawAttr = 0;  // FileAttr as the exports give it on this platform
+  bool timeValid = true;  // the dump gave the entry a valid date and time
+  int rawAttr = 0;        // FileAttr as the exports give it on this platform
   bool directory = false;
   bool readOnly = false;
   bool hidden = false;
@@ -34,6 +36,10 @@ struct Entry {
 DateTime DateTimeFromDos(std::uint32_t dosDateTime);
 // The exports' FileTime on Linux: seconds since 1970 in UTC.
 DateTime DateTimeFromUnix(std::int64_t seconds);
+// Whether a DOS date and time name a moment: month 1-12, a day of that month,
+// hour 0-23, minute 0-59, second 0-58. The exports' FileTime on Windows is
+// such a pair; on Linux an invalid one is given as 0.
+bool IsValidDosDateTime(std::uint32_t dosDateTime);
 
 // FileAttr on Windows: FAT attribute bits.
 void SetAttributesFromFat(Entry &entry, int attr);
@@ -46,6 +52,9 @@ Entry EntryFromHeader(const tHeaderData &header);
 
 // "2005-03-01 12:00:00", or with 'T' as the separator "2005-03-01T12:00:00".
 std::string FormatDateTime(const DateTime &time, char separator = ' ');
+// The entry's date and time for a table: as above, or blank (as wide) when
+// the dump gave it none.
+std::string EntryDateTime(const Entry &entry);
 // The path for a terminal: control characters become '?'.
 std::string DisplayPath(std::string_view path);
 // Five columns like 7-Zip's: D(irectory) R(ead-only) H(idden) S(ystem)
@@ -56,8 +65,13 @@ std::string AttributeString(const Entry &entry);
 // \u00XX, i.e. read as Latin-1, so the result is always valid JSON.
 std::string JsonString(std::string_view text);
 // One line of JSON for the entry, without the newline:
-// {"path":...,"size":N,"time":"...","attr":"D....","raw_attr":N,"dir":true}
+// {"path":...,"size":N,"time":"..."|null,"attr":"D....","raw_attr":N,"dir":true}
 std::string EntryJson(const Entry &entry);
+// The same appended to `out`; with `facts`, followed by where the entry lies:
+// ,"disk":"FFS","ids":[N,...],"extents":[[offset,length],...]|null,"complete":true
+void AppendEntryJson(std::string &out, const Entry &entry, const TEntryFacts *facts = nullptr);
+// `text` as a JSON string literal appended to `out`.
+void AppendJsonString(std::string &out, std::string_view text);
 
 }  // namespace quarn::cli
 

@@ -50,7 +50,7 @@ class Extraction {
       : options_(options),
         root_(root),
         rootNarrow_(WithSeparator(NarrowFromPath(root))),
-        progress_(totalBytes, StderrIsTerminal()) {}
+        progress_(totalBytes, StderrIsTerminal() && !options.quiet) {}
 
   // Returns the exit code. `first`, when given, is the entry a Next before
   // the run returned, with that call's result in `firstResult`.
@@ -61,17 +61,20 @@ class Extraction {
   // Handles one selected entry; false when the run must stop (Ctrl+C).
   bool ExtractEntry(HostArchive &archive, const Entry &entry);
   // Makes the folder that will hold `target` and clears the way for the
-  // file; returns why not, or an empty string.
-  std::string PrepareFileTarget(const fs::path &target);
+  // file; returns why not, or an empty string. Sets `skip` when the file
+  // exists and is to be kept (--keep).
+  std::string PrepareFileTarget(const fs::path &target, bool &skip);
   std::string CreateFileTarget(const fs::path &target);
   void Fail(const Entry &entry, const std::string &reason);
   void Report(const std::string &message);
+  // -v: the path as it is written, below the output folder.
+  void Tell(const std::string &path);
 
   const ExtractOptions &options_;
   fs::path root_;
   std::string rootNarrow_;  // with a trailing separator
   ProgressBar progress_;
-  std::size_t files_ = 0, folders_ = 0, failures_ = 0;
+  std::size_t files_ = 0, folders_ = 0, failures_ = 0, skipped_ = 0;
   std::uint64_t bytes_ = 0;
   std::unordered_set<fs::path::string_type> readyFolders_;  // checked and made
 };
@@ -81,12 +84,20 @@ void Extraction::Report(const std::string &message) {
   PrintError(message);
 }
 
+void Extraction::Tell(const std::string &path) {
+  if (!options_.verbose) return;
+  progress_.Clear();
+  std::printf("%s\n", DisplayPath(path).c_str());
+  std::fflush(stdout);
+}
+
 void Extraction::Fail(const Entry &entry, const std::string &reason) {
   Report(DisplayPath(entry.path) + ": " + reason);
   ++failures_;
 }
 
-std::string Extraction::PrepareFileTarget(const fs::path &target) {
+std::string Extraction::PrepareFileTarget(const fs::path &target, bool &skip) {
+  skip = false;
   std::error_code error;
   const fs::path folder = target.parent_path();
   // A symbolic link already in the output tree must not carry the file out
@@ -105,7 +116,11 @@ std::string Extraction::PrepareFileTarget(const fs::path &target) {
   const fs::file_status status = fs::symlink_status(target, error);
   if (status.type() == fs::file_type::not_found) return {};
   if (fs::is_directory(status)) return "cannot create file: a folder of that name is in the way";
-  if (!options_.overwrite) return "exists, not overwritten (use --overwrite)";
+  if (options_.keep) {
+    skip = true;
+    return {};
+  }
+  if (!options_.overwrite) return "exists, not overwritten (use --overwrite or --keep)";
   // Removed rather than written over: the plugin writes from the start of
   // an existing file, and a link in its place would be followed.
   fs::remove(target, error);
@@ -122,7 +137,8 @@ std::string Extraction::CreateFileTarget(const fs::path &target) {
 
 bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   const SafePath safe = MakeSafePath(entry.path, NativePathStyle());
-  if (safe.renamed) Report("renamed: " + DisplayPath(entry.path) + " -> " + DisplayPath(safe.path));
+  if (safe.renamed && !options_.quiet)
+    Report("renamed: " + DisplayPath(entry.path) + " -> " + DisplayPath(safe.path));
   const fs::path target = root_ / PathFromNarrow(safe.path);
 
   if (entry.directory) {
@@ -134,21 +150,43 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
     } else if (fs::create_directories(target, error); error) {
       Fail(entry, "cannot create folder: " + error.message());
     } else {
+      Tell(safe.path + kSeparator);
       ++folders_;
     }
     archive.Skip();
     return true;
   }
 
-  std::string problem = PrepareFileTarget(target);
+  bool skip = false;
+  std::string problem = PrepareFileTarget(target, skip);
+  if (skip) {
+    ++skipped_;
+    archive.Skip();
+    return true;
+  }
   if (problem.empty()) problem = CreateFileTarget(target);
   if (!problem.empty()) {
     Fail(entry, problem);
     archive.Skip();
     return true;
   }
+  Tell(safe.path);
   progress_.StartFile(entry.path, entry.size);
   const int result = archive.Extract(rootNarrow_ + safe.path);
+#ifndef _WIN32
+  // Read-only as the entry is, once its bytes and times are set.
+  if (entry.readOnly && (result == E_SUCCESS || result == E_BAD_DATA)) {
+    std::error_code error;
+    fs::permissions(target,
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove, error);
+    if (error) {
+      progress_.FinishFile();
+      Fail(entry, "cannot make it read-only: " + error.message());
+      return true;
+    }
+  }
+#endif
   if (result == E_SUCCESS) {
     progress_.FinishFile();
     ++files_;
@@ -195,27 +233,96 @@ int Extraction::Run(HostArchive &archive, Selection &selection, const Entry *fir
     ++failures_;
   }
 
-  if (failures_ == 0) {
-    std::printf("Everything is Ok\n\n");
-  } else {
-    std::printf("Errors: %zu\n\n", failures_);
+  if (!options_.quiet) {
+    if (failures_ == 0) {
+      std::printf("Everything is Ok\n\n");
+    } else {
+      std::printf("Errors: %zu\n\n", failures_);
+    }
+    std::printf("Folders: %zu\nFiles: %zu\nSize: %llu\n", folders_, files_,
+                static_cast<unsigned long long>(bytes_));
+    if (skipped_ > 0) std::printf("Skipped: %zu (they exist)\n", skipped_);
   }
-  std::printf("Folders: %zu\nFiles: %zu\nSize: %llu\n", folders_, files_,
-              static_cast<unsigned long long>(bytes_));
   return failures_ == 0 ? kExitOk : kExitSomeFailed;
+}
+
+// extract -O: the selected files' bytes, one after another in listing
+// order, to standard output and nothing else there; as extraction writes
+// them (the core hands over the same pieces), so a file that extraction
+// would find bad gives the bytes extraction would write, and is named on
+// stderr.
+int ExtractToStdout(const ExtractOptions &options) {
+  int exitCode = kExitOk;
+  std::unique_ptr<HostArchive> archive =
+      HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
+  if (!archive) return exitCode;
+  if (!options.quiet) WarnIfNotDump(options.dump);
+  CatchInterrupt();
+  PrepareStdoutForBytes();
+  Selection selection(options.patterns, NativePathStyle(), options.excludes);
+
+  std::size_t failures = 0;
+  std::string writeError;
+  const auto write = [&writeError](const std::uint8_t *bytes, std::size_t length) {
+    if (InterruptRequested()) return false;
+    writeError = WriteToStdout(bytes, length);
+    return writeError.empty();
+  };
+  Entry entry;
+  int next;
+  while ((next = archive->Next(entry)) == E_SUCCESS) {
+    if (InterruptRequested()) {
+      PrintError("interrupted");
+      return kExitInterrupted;
+    }
+    if (!selection.Selects(entry.path) || entry.directory) {
+      archive->Skip();
+      continue;
+    }
+    if (options.verbose) std::fprintf(stderr, "%s\n", DisplayPath(entry.path).c_str());
+    const int result = archive->WriteContent(write);
+    archive->Skip();
+    if (InterruptRequested()) {
+      PrintError("interrupted: " + DisplayPath(entry.path) + " is incomplete");
+      return kExitInterrupted;
+    }
+    if (result == E_EWRITE) {
+      PrintError("cannot write to standard output: " + writeError);
+      return kExitOutput;
+    }
+    if (result != E_SUCCESS) {
+      const std::string problem = result == E_BAD_DATA ? archive->Problem() : std::string();
+      PrintError(DisplayPath(entry.path) + ": " +
+                 (problem.empty() ? ResultMessage(result) : problem));
+      ++failures;
+    }
+  }
+  archive.reset();
+  if (next != E_END_ARCHIVE) {
+    PrintError(options.dump + ": the listing stopped early: " + ResultMessage(next));
+    ++failures;
+  }
+  for (const std::string &pattern : selection.Unmatched()) {
+    PrintError(pattern + ": no such entry in " + options.dump);
+    ++failures;
+  }
+  return failures == 0 ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace
 
 int RunExtract(const ExtractOptions &options) {
+  if (options.toStdout) return ExtractToStdout(options);
   // First a listing pass, as a file manager lists before it extracts: it
   // gives the progress display its total and finds patterns that match
-  // nothing before anything is written. With neither a display nor patterns
-  // it would find nothing to act on, and the dump is read only once.
-  Selection selection(options.patterns, NativePathStyle());
+  // nothing before anything is written. With neither a display nor a
+  // selection it would find nothing to act on, and the dump is read only
+  // once.
+  Selection selection(options.patterns, NativePathStyle(), options.excludes);
   Plan plan;
+  const bool progress = StderrIsTerminal() && !options.quiet;
   // A pipe can be read only once: it is extracted in one pass.
-  const bool planned = (!options.patterns.empty() || StderrIsTerminal()) && !IsStream(options.dump);
+  const bool planned = (!selection.SelectsAll() || progress) && !IsStream(options.dump);
   std::unique_ptr<HostArchive> archive;
   Entry first;
   int firstResult = E_SUCCESS;
@@ -224,7 +331,7 @@ int RunExtract(const ExtractOptions &options) {
     std::unique_ptr<HostArchive> listing =
         HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
     if (!listing) return exitCode;
-    WarnIfNotDump(options.dump);
+    if (!options.quiet) WarnIfNotDump(options.dump);
     Entry entry;
     while (listing->Next(entry) == E_SUCCESS) {
       if (selection.Selects(entry.path)) {
@@ -238,7 +345,7 @@ int RunExtract(const ExtractOptions &options) {
     // is anything to extract before the output folder is made.
     archive = HostArchive::OpenReporting(options.dump, PK_OM_EXTRACT, exitCode);
     if (!archive) return exitCode;
-    WarnIfNotDump(options.dump);
+    if (!options.quiet) WarnIfNotDump(options.dump);
     firstResult = archive->Next(first);
     plan.entries = firstResult == E_END_ARCHIVE ? 0 : 1;
   }
@@ -252,7 +359,7 @@ int RunExtract(const ExtractOptions &options) {
   };
   const bool someUnmatched = planned && reportUnmatched();
   if (plan.entries == 0) {
-    std::printf("No files to extract\n");
+    if (!options.quiet) std::printf("No files to extract\n");
     return someUnmatched ? kExitSomeFailed : kExitOk;
   }
 

@@ -4,6 +4,7 @@
 #ifndef QUARN_CLI_OS_H
 #define QUARN_CLI_OS_H
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 
@@ -36,6 +37,17 @@ class HeldStream {
  private:
   int descriptor_ = -1;
 };
+
+// Standard input, output and error that are closed are opened on the null
+// device for reading, so that no file the command opens takes their place:
+// writing to a closed standard output stays an error.
+void ReserveStandardStreams();
+// Standard output is about to carry a file's bytes: binary mode on Windows;
+// on Linux a reader that went away is a write error (EPIPE), not a signal.
+void PrepareStdoutForBytes();
+// Writes all of `bytes` to standard output, past its buffer; the system's
+// reason when it cannot ("No space left on device"), or an empty string.
+std::string WriteToStdout(const void *bytes, std::size_t length);
 
 // Creates `path` as a new empty file; the system's reason when it cannot
 // ("Permission denied"), or an empty string.

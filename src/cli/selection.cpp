@@ -78,12 +78,30 @@ bool GlobMatch(std::string_view pattern, std::string_view path) {
   return p == pattern.size();
 }
 
-Selection::Selection(std::vector<std::string> patterns, PathStyle style)
+std::string CleanPattern(std::string_view pattern) {
+  std::string clean;
+  clean.reserve(pattern.size());
+  // Component by component: empty ones and "." go.
+  for (std::size_t start = 0; start <= pattern.size();) {
+    std::size_t end = pattern.find('/', start);
+    if (end == std::string_view::npos) end = pattern.size();
+    const std::string_view piece = pattern.substr(start, end - start);
+    if (!piece.empty() && piece != ".") {
+      if (!clean.empty()) clean += '/';
+      clean.append(piece);
+    }
+    start = end + 1;
+  }
+  return clean;
+}
+
+Selection::Selection(std::vector<std::string> patterns, PathStyle style,
+                     std::vector<std::string> excludes)
     : given_(std::move(patterns)), used_(given_.size(), false), style_(style) {
-  for (const std::string &pattern : given_) {
-    std::string normalized = Normalize(pattern);
-    while (normalized.size() > 1 && normalized.back() == '/') normalized.pop_back();
-    patterns_.push_back(std::move(normalized));
+  for (const std::string &pattern : given_) patterns_.push_back(CleanPattern(Normalize(pattern)));
+  for (const std::string &pattern : excludes) {
+    std::string clean = CleanPattern(Normalize(pattern));
+    if (!clean.empty()) excludes_.push_back(std::move(clean));
   }
 }
 
@@ -98,11 +116,34 @@ std::string Selection::Normalize(std::string_view path) const {
   return result;
 }
 
+bool Selection::Excludes(std::string_view path) const {
+  // Every run of whole components: each start after a separator, each end
+  // before one.
+  for (const std::string &pattern : excludes_) {
+    for (std::size_t start = 0; start < path.size();) {
+      for (std::size_t end = path.find('/', start);; end = path.find('/', end + 1)) {
+        if (end == std::string_view::npos) end = path.size();
+        if (GlobMatch(pattern, path.substr(start, end - start))) return true;
+        if (end == path.size()) break;
+      }
+      const std::size_t next = path.find('/', start);
+      if (next == std::string_view::npos) break;
+      start = next + 1;
+    }
+  }
+  return false;
+}
+
 bool Selection::Selects(std::string_view entryPath) {
-  if (patterns_.empty()) return true;
+  if (SelectsAll()) return true;
   const std::string path = Normalize(entryPath);
-  bool selected = false;
+  bool selected = patterns_.empty();
   for (std::size_t i = 0; i < patterns_.size(); ++i) {
+    if (patterns_[i].empty()) {
+      used_[i] = true;
+      selected = true;
+      continue;
+    }
     // The path itself, then each ancestor: "a/b/c", "a/b", "a".
     for (std::size_t end = path.size(); end != std::string::npos && end > 0;
          end = path.rfind('/', end - 1)) {
@@ -113,7 +154,7 @@ bool Selection::Selects(std::string_view entryPath) {
       }
     }
   }
-  return selected;
+  return selected && !Excludes(path);
 }
 
 std::vector<std::string> Selection::Unmatched() const {

@@ -3,19 +3,22 @@
 #include "cli/archive.h"
 #include "cli/commands.h"
 #include "cli/os.h"
+#include "cli/selection.h"
 
 namespace quarn::cli {
 
-int RunTest(const std::string &dump) {
+int RunTest(const TestOptions &options) {
   // Opened for listing: testing writes nothing, so closing must not touch
   // any folder either.
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive = HostArchive::OpenReporting(dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive =
+      HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
   if (!archive) return exitCode;
-  WarnIfNotDump(dump);
+  if (!options.quiet) WarnIfNotDump(options.dump);
   CatchInterrupt();
+  Selection selection(options.patterns, NativePathStyle(), options.excludes);
 
-  std::printf("Testing archive: %s\n\n", dump.c_str());
+  if (!options.quiet) std::printf("Testing archive: %s\n\n", options.dump.c_str());
   std::size_t files = 0, folders = 0, errors = 0;
   std::uint64_t size = 0;
   Entry entry;
@@ -25,6 +28,10 @@ int RunTest(const std::string &dump) {
     if (InterruptRequested()) {
       interrupted = true;
       break;
+    }
+    if (!selection.Selects(entry.path)) {
+      archive->Skip();
+      continue;
     }
     const int result = archive->Test();
     if (result != E_SUCCESS) {
@@ -46,9 +53,14 @@ int RunTest(const std::string &dump) {
     return kExitInterrupted;
   }
   if (next != E_END_ARCHIVE) {
-    PrintError(dump + ": the listing stopped early: " + ResultMessage(next));
+    PrintError(options.dump + ": the listing stopped early: " + ResultMessage(next));
     ++errors;
   }
+  for (const std::string &pattern : selection.Unmatched()) {
+    PrintError(pattern + ": no such entry in " + options.dump);
+    ++errors;
+  }
+  if (options.quiet) return errors == 0 ? kExitOk : kExitSomeFailed;
   if (errors == 0) {
     std::printf("Everything is Ok\n\n");
   } else {

@@ -1,17 +1,121 @@
 // What the command asks of an open archive beyond what a WCX record holds.
 // A host sees only the exports; the command, linked with the core, may also
 // ask these of a handle OpenArchive gave it. They never change the archive.
+// Plain structs only: the command sees no class of the core.
 #ifndef QUARN_PLUGIN_INSPECT_H
 #define QUARN_PLUGIN_INSPECT_H
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace quarn {
+
+class TQuarn;
+class TSieFile;
+class TEntryDisk;
 
 // Why testing the entry ReadHeader returned last answers bad data, in words
 // ("incomplete: the chain ends at a missing part"); empty when it passes or
 // when the handle names no archive.
 std::string EntryProblem(void *handle);
+
+// Where something lies: the phone address it is found at and, when that
+// address lies in the flash window, its offset in the dump (which may be past
+// the end of a short dump).
+struct TDumpPlace {
+  bool Known = false;  // false: it lies nowhere in the dump (a text the reader made)
+  std::uint32_t Address = 0;
+  bool InWindow = false;
+  std::uint32_t Offset = 0;
+};
+
+// A run of the dump's bytes.
+struct TDumpRange {
+  std::uint32_t Offset = 0;
+  std::uint32_t Length = 0;
+};
+
+// What the core knows of one listed entry beyond its record.
+struct TEntryFacts {
+  int Disk = -1;                    // index in TDumpFacts::Disks; -1 for none
+  std::string_view DiskName;        // its disk's listed name (TDiskFacts::ListedAs)
+  std::vector<std::uint32_t> Ids;   // its parts' ids in chain order; a leftover chunk's id
+  bool Generated = false;           // its content is a text the reader made (".bid")
+  std::vector<TDumpRange> Extents;  // what extraction writes, in order; none for a folder
+  std::string_view Problem;         // why testing fails; empty when it passes
+  TDumpPlace ProblemAt;             // where that problem lies
+  bool Renamed = false;             // numbered apart from another entry on its path
+  TDumpPlace At;                    // where the entry itself lies
+};
+
+struct TBlockFacts {
+  std::uint32_t Address = 0;  // phone address, as the block table gives it
+  std::uint32_t Size = 0;
+};
+
+enum class TDiskHolds {
+  FileSystem,  // a flash file system (and perhaps lost chunks)
+  Eeprom,      // EEPROM blocks (EELITE, EEFULL), and whatever file system is there
+  LostChunks,  // no file system, only chunks no entry claims
+  RawOnly,     // nothing but its raw image
+};
+
+struct TDiskFacts {
+  std::string Name;      // as the partition table gives it
+  std::string ListedAs;  // its raw image's name without ".BIN": unique among the disks
+  std::uint32_t RecordOffset = 0;
+  std::vector<TBlockFacts> Blocks;  // in table order
+  TDiskHolds Holds = TDiskHolds::RawOnly;
+  std::uint32_t LiveSlots = 0, DeadSlots = 0, UnwrittenSlots = 0, Parts = 0;
+  std::uint32_t Files = 0, Folders = 0;  // of the file system, its root not counted
+  std::uint64_t Bytes = 0;               // of those files
+  std::uint32_t EepromBlocks = 0, LostChunks = 0;
+  bool CutByLimit = false;  // the archive's allowance of chunks ran out in this disk
+};
+
+struct TDumpFacts {
+  std::uint32_t Size = 0;   // bytes loaded: at most the 32 MiB of the flash window
+  std::string Signature;    // the bytes at 544 (up to 7, as far as the dump goes)
+  bool Recognised = false;  // what CanYouHandleThisFile answers for such a file
+  std::uint16_t Date = 0;   // the dump's last-write time, DOS date and time
+  std::uint16_t Time = 0;
+  std::vector<TDiskFacts> Disks;  // in table order
+};
+
+// Asks an open archive for facts. Made once per handle: it indexes the
+// archive's disks, so that asking of every entry stays cheap.
+class TInspector {
+ public:
+  explicit TInspector(void *handle);
+  TInspector(const TInspector &) = delete;
+  TInspector &operator=(const TInspector &) = delete;
+  ~TInspector();
+
+  bool Valid() const { return archive_ != nullptr; }
+  TDumpFacts Dump() const;
+  // Facts of the entry ReadHeader returned last; false when there is none.
+  // `facts` keeps its vectors' room between calls.
+  bool Current(TEntryFacts &facts) const;
+  // Hands `write` the content of the entry ReadHeader returned last, piece
+  // by piece, exactly as extraction writes it. Returns 0, E_BAD_DATA when
+  // extraction would (after the same bytes), E_EWRITE when `write` answered
+  // false, E_END_ARCHIVE without an entry. A folder has no content.
+  int WriteCurrent(const std::function<bool(const std::uint8_t *, std::size_t)> &write) const;
+
+ private:
+  int DiskOf(const TSieFile &entry) const;
+  TDumpPlace RecordPlace(int disk) const;
+
+  const TQuarn *archive_ = nullptr;
+  std::vector<const TEntryDisk *> disks_;    // by index
+  std::vector<const TSieFile *> rawImages_;  // each disk's ".BIN" entry, by index
+  std::vector<std::string> listedNames_;
+  mutable int lastDisk_ = 0;
+};
 
 }  // namespace quarn
 

@@ -30,6 +30,48 @@ TEST(EntryTimeTest, CalendarEdges) {
   EXPECT_EQ(FormatDateTime(DateTimeFromDos(0)), "1980-00-00 00:00:00");
 }
 
+TEST(EntryTimeTest, ValidDosDateTimes) {
+  const struct {
+    std::uint32_t Dos;
+    bool Valid;
+  } kCases[] = {
+      {Dos(2005, 3, 1, 12, 0, 0), true},
+      {Dos(1980, 1, 1, 0, 0, 0), true},
+      {Dos(2107, 12, 31, 23, 59, 58), true},
+      {Dos(2004, 2, 29, 0, 0, 0), true},
+      {Dos(2000, 2, 29, 0, 0, 0), true},
+      {Dos(2100, 2, 29, 0, 0, 0), false},
+      {Dos(2005, 2, 29, 0, 0, 0), false},
+      {Dos(2005, 4, 31, 0, 0, 0), false},
+      {Dos(2005, 0, 1, 0, 0, 0), false},
+      {Dos(2005, 13, 1, 0, 0, 0), false},
+      {Dos(2005, 1, 0, 0, 0, 0), false},
+      {Dos(2005, 1, 1, 24, 0, 0), false},
+      {Dos(2005, 1, 1, 0, 60, 0), false},
+      {Dos(2005, 1, 1, 0, 0, 60), false},
+      {0, false},
+  };
+  for (const auto &c : kCases) EXPECT_EQ(IsValidDosDateTime(c.Dos), c.Valid) << std::hex << c.Dos;
+}
+
+TEST(EntryTimeTest, AnEntryWithoutAValidDateShowsNone) {
+  tHeaderData header{};
+  std::strcpy(header.FileName, "EELITE");
+#ifdef _WIN32
+  header.FileTime = 0;  // month 0: no date
+  header.FileAttr = 0x10;
+#else
+  header.FileTime = 0;  // what the plugin gives for an invalid DOS date
+  header.FileAttr = 040755;
+#endif
+  const Entry entry = EntryFromHeader(header);
+  EXPECT_FALSE(entry.timeValid);
+  EXPECT_EQ(EntryDateTime(entry), std::string(19, ' '));
+  EXPECT_EQ(EntryJson(entry),
+            "{\"path\":\"EELITE\",\"size\":0,\"time\":null,\"attr\":\"D....\",\"raw_attr\":" +
+                std::to_string(header.FileAttr) + ",\"dir\":true}");
+}
+
 TEST(EntryAttributeTest, FatBitsAndUnixModes) {
   Entry entry;
   SetAttributesFromFat(entry, 0x10);
@@ -103,6 +145,35 @@ TEST(JsonStringTest, EntryLine) {
   EXPECT_EQ(EntryJson(entry),
             "{\"path\":\"FFS/a \\\"b\\\".txt\",\"size\":5,\"time\":\"2005-03-01T12:00:00\","
             "\"attr\":\".R...\",\"raw_attr\":33060,\"dir\":false}");
+}
+
+TEST(JsonStringTest, EntryLineWithWhereItLies) {
+  Entry entry;
+  entry.path = "EELITE/eeprom 1_12.bid";
+  entry.size = 98;
+  entry.time = DateTimeFromUnix(1109678400);
+  TEntryFacts facts;
+  facts.Disk = 1;
+  facts.DiskName = "EELITE";
+  facts.Ids = {12};
+  facts.Generated = true;
+  std::string json;
+  AppendEntryJson(json, entry, &facts);
+  EXPECT_TRUE(json.ends_with(
+      ",\"dir\":false,\"disk\":\"EELITE\",\"ids\":[12],\"extents\":null,\"complete\":true}"))
+      << json;
+
+  facts.Generated = false;
+  facts.Disk = -1;
+  facts.Ids = {4, 8, 6};
+  facts.Extents = {{0x100000, 1000}, {0x110000, 0}, {4294967295u, 7}};
+  facts.Problem = "incomplete: the chain ends at a missing part";
+  json.clear();
+  AppendEntryJson(json, entry, &facts);
+  EXPECT_TRUE(
+      json.ends_with(",\"disk\":null,\"ids\":[4,8,6],\"extents\":[[1048576,1000],"
+                     "[1114112,0],[4294967295,7]],\"complete\":false}"))
+      << json;
 }
 
 }  // namespace

@@ -69,5 +69,69 @@ TEST(SelectionTest, WindowsIgnoresCaseAndTakesEitherSeparator) {
   EXPECT_FALSE(posix.Selects("FFS.BIN"));
 }
 
+TEST(SelectionTest, PatternsAreCleanedAsTarCleansNames) {
+  const struct {
+    const char *Given, *Clean;
+  } kCases[] = {
+      {"/FFS/Pictures", "FFS/Pictures"},
+      {"./FFS/Pictures", "FFS/Pictures"},
+      {"FFS//Pictures", "FFS/Pictures"},
+      {"FFS/./Pictures/", "FFS/Pictures"},
+      {"//././/FFS", "FFS"},
+      {"/", ""},
+      {".", ""},
+      {"FFS/../x", "FFS/../x"},
+      {".hidden/x", ".hidden/x"},
+      {"*/a.txt", "*/a.txt"},
+  };
+  for (const auto &c : kCases) EXPECT_EQ(CleanPattern(c.Given), c.Clean) << c.Given;
+
+  Selection selection({"/FFS//Docs/", "./EELITE.BIN"}, PathStyle::kPosix);
+  EXPECT_TRUE(selection.Selects("FFS/Docs/a.txt"));
+  EXPECT_TRUE(selection.Selects("EELITE.BIN"));
+  EXPECT_FALSE(selection.Selects("FFS.BIN"));
+  EXPECT_TRUE(selection.Unmatched().empty());
+  // What is left of "/" or "." selects everything.
+  Selection all({"./"}, PathStyle::kPosix);
+  EXPECT_TRUE(all.Selects("FFS/a"));
+  EXPECT_TRUE(all.Unmatched().empty());
+}
+
+TEST(SelectionTest, ExclusionsMatchAnyRunOfWholeComponents) {
+  Selection selection({}, PathStyle::kPosix, {"*.jpg", "LostBlocks", "Docs/Notes", "/./*.BIN"});
+  EXPECT_FALSE(selection.SelectsAll());
+  const struct {
+    const char *Path;
+    bool Selected;
+  } kCases[] = {
+      {"FFS/a.jpg", false},
+      {"FFS/Pictures/deep/b.jpg", false},
+      {"FFS/a.jpg.txt", true},
+      {"FFS/LostBlocks", false},
+      {"FFS/LostBlocks/b 1.bin", false},
+      {"FFS/NotLostBlocks", true},
+      {"FFS/Docs/Notes/x", false},
+      {"FFS/Docs/Notesx", true},
+      {"FFS.BIN", false},
+      {"FFS/IMG.BIN", false},
+      {"FFS/Docs", true},
+  };
+  for (const auto &c : kCases) EXPECT_EQ(selection.Selects(c.Path), c.Selected) << c.Path;
+
+  // With patterns too: selected by one, then dropped by an exclusion; the
+  // pattern still counts as matched.
+  Selection both({"FFS"}, PathStyle::kPosix, {"*.jpg"});
+  EXPECT_TRUE(both.Selects("FFS/a.txt"));
+  EXPECT_FALSE(both.Selects("FFS/a.jpg"));
+  EXPECT_FALSE(both.Selects("EELITE.BIN"));
+  Selection only({"FFS/a.jpg"}, PathStyle::kPosix, {"*.jpg"});
+  EXPECT_FALSE(only.Selects("FFS/a.jpg"));
+  EXPECT_TRUE(only.Unmatched().empty());
+
+  Selection windows({}, PathStyle::kWindows, {"\\lostblocks"});
+  EXPECT_FALSE(windows.Selects("FFS\\LostBlocks\\block 1.bin"));
+  EXPECT_TRUE(windows.Selects("FFS\\a.txt"));
+}
+
 }  // namespace
 }  // namespace quarn::cli

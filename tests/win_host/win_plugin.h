@@ -9,7 +9,8 @@
 
 #include "wcxhead.h"
 
-namespace {
+// In no unnamed namespace: the WinHost fixture, which two files share, calls
+// these, and the whole program loads the plugin once, through Wcx().
 
 // The exports, resolved once, as a host resolves them when it loads a plugin.
 struct Plugin {
@@ -81,7 +82,5 @@ inline bool AllExportsFound() {
          p.SetChangeVolProcW != nullptr && p.SetProcessDataProcW != nullptr &&
          p.CanYouHandleThisFileW != nullptr && p.GetPackerCaps != nullptr;
 }
-
-}  // namespace
 
 #endif

@@ -50,7 +50,7 @@ class TStringTable {
   };
 
   static std::uint32_t Hash(std::string_view key) {
-    const std::size_t hash = std::hash<std::string_view>{}(key);
+    const auto hash = static_cast<std::uint64_t>(std::hash<std::string_view>{}(key));
     return static_cast<std::uint32_t>(hash ^ (hash >> 32));
   }
 

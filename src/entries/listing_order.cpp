@@ -203,8 +203,7 @@ bool TreeOrder(std::vector<std::uint32_t> &order, const TList<Keyed> &keyed,
 
 // Where whole paths still meet once every folder's children have names of
 // their own (names that hold backslashes, paths cut to 255 bytes), every
-// entry after the first, in the sorted order, is numbered. True when any
-// was. When every path is its parent's and a name, none can meet: this runs
+// entry after the first, in listed order, is numbered. True when any was. When every path is its parent's and a name, none can meet: this runs
 // only when the tree order cannot be used.
 bool NumberSharedPaths(TList<Keyed> &keyed, std::vector<Span> &spans, std::string &text) {
   auto pathOf = [&](const Keyed &k) {
@@ -212,8 +211,7 @@ bool NumberSharedPaths(TList<Keyed> &keyed, std::vector<Span> &spans, std::strin
   };
   // Keys are views: of the path itself where that compares as its host form
   // does (on Linux, a path without a '/': the host form only turns its
-  // backslashes into slashes), else of the host form kept in `store`. New
-  // paths go into `text` once all are chosen, so the views into it last.
+  // backslashes into slashes), else of the host form kept in `store`.
   std::deque<std::string> store;
   auto keyOf = [&store](std::string_view path) -> std::string_view {
 #ifndef _WIN32
@@ -224,30 +222,32 @@ bool NumberSharedPaths(TList<Keyed> &keyed, std::vector<Span> &spans, std::strin
   TStringTable given;
   for (const Keyed &k : keyed) given.Insert(keyOf(pathOf(k)), 0);
   if (given.Count() == static_cast<std::size_t>(keyed.Count())) return false;
+  // The new paths go to the end of `text`, which has room for them all, so
+  // that no view into it moves: each candidate is written there and kept,
+  // or taken back when it collides.
+  const std::size_t renames = static_cast<std::size_t>(keyed.Count()) - given.Count();
+  text.reserve(text.size() + renames * (TSieFile::kMaxShortName + 1) + 1);
+  spans.reserve(spans.size() + renames);
   TStringTable taken;
-  std::deque<std::pair<Keyed *, std::string>> renames;
   for (Keyed &k : keyed) {
     const auto [next, first] = taken.Insert(keyOf(pathOf(k)), 2);
     if (first) continue;
     for (int &number = *next;; ++number) {
-      std::string renamed = NumberedName(pathOf(k), number);
+      const std::size_t at = text.size();
+      AppendNumberedName(text, pathOf(k), number);
+      const std::string_view renamed = std::string_view(text).substr(at);
       const std::string_view renamedKey = keyOf(renamed);
-      if (given.Find(renamedKey) != nullptr || taken.Find(renamedKey) != nullptr) continue;
+      if (given.Find(renamedKey) != nullptr || taken.Find(renamedKey) != nullptr) {
+        text.resize(at);
+        continue;
+      }
       ++number;
-      taken.Insert(keyOf(renames.emplace_back(&k, std::move(renamed)).second), 2);
+      taken.Insert(renamedKey, 2);
+      spans.push_back({static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(renamed.size())});
+      k.Path = static_cast<std::uint32_t>(spans.size() - 1);
+      k.Entry->Renamed = true;
       break;
     }
-  }
-  std::size_t added = 0;
-  for (const auto &rename : renames) added += rename.second.size();
-  text.reserve(text.size() + added);
-  spans.reserve(spans.size() + renames.size());
-  for (auto &[k, renamed] : renames) {
-    spans.push_back(
-        {static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(renamed.size())});
-    text += renamed;
-    k->Path = static_cast<std::uint32_t>(spans.size() - 1);
-    k->Entry->Renamed = true;
   }
   return true;
 }
@@ -317,8 +317,10 @@ TListingOrder::TListingOrder(const TList<TSieFile *> &listed, const TSieFile *na
       const Span &y = spans[b.Path];
       return all.substr(x.At, x.Length).compare(all.substr(y.At, y.Length));
     };
+    // Equal paths keep their listed order in the sort, so the first of each
+    // is the first listed: numbered before sorting, the sort runs once.
+    NumberSharedPaths(keyed, spans, text);
     keyed.Sort(byPath);
-    if (NumberSharedPaths(keyed, spans, text)) keyed.Sort(byPath);
   }
 
   entries_.reserve(count);

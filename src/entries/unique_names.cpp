@@ -1,6 +1,7 @@
 #include "entries/unique_names.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <vector>
 
@@ -26,10 +27,14 @@ std::size_t CharacterCut(std::u16string_view text, std::size_t limit) {
   return keep;
 }
 
+// Appends `name` numbered to `out`; `name` may lie in `out` when `out` has
+// room for `limit` more units, so that appending does not move it.
 template <typename Char>
-std::basic_string<Char> Numbered(std::basic_string_view<Char> name, int number, std::size_t limit) {
-  const std::string digits = " (" + std::to_string(number) + ")";
-  const std::basic_string<Char> suffix(digits.begin(), digits.end());
+void AppendNumbered(std::basic_string<Char> &out, std::basic_string_view<Char> name, int number,
+                    std::size_t limit) {
+  char digits[16];
+  const int length = std::snprintf(digits, sizeof digits, " (%d)", number);
+  const std::size_t suffix = length > 0 ? static_cast<std::size_t>(length) : 0;
   const Char separators[] = {Char('\\'), Char('/'), Char(0)};
   const std::size_t last = name.find_last_of(separators);
   const std::size_t pieceStart = last == std::basic_string_view<Char>::npos ? 0 : last + 1;
@@ -38,12 +43,21 @@ std::basic_string<Char> Numbered(std::basic_string_view<Char> name, int number, 
   const std::basic_string_view<Char> extension = name.substr(dot);
   std::basic_string_view<Char> stem = name.substr(0, dot);
   const std::size_t room =
-      limit > suffix.size() + extension.size() ? limit - suffix.size() - extension.size() : 0;
+      limit > suffix + extension.size() ? limit - suffix - extension.size() : 0;
   stem = stem.substr(0, CharacterCut(stem, room));
-  std::basic_string<Char> numbered(stem);
-  numbered += suffix;
-  numbered += extension;
-  if (numbered.size() > limit) numbered.resize(CharacterCut(numbered, limit));
+  const std::size_t start = out.size();
+  out += stem;
+  for (std::size_t i = 0; i < suffix; ++i) out += Char(digits[i]);
+  out += extension;
+  const std::basic_string_view<Char> numbered(out.data() + start, out.size() - start);
+  if (numbered.size() > limit) out.resize(start + CharacterCut(numbered, limit));
+}
+
+template <typename Char>
+std::basic_string<Char> Numbered(std::basic_string_view<Char> name, int number, std::size_t limit) {
+  std::basic_string<Char> numbered;
+  numbered.reserve(name.size() + 16);
+  AppendNumbered(numbered, name, number, limit);
   return numbered;
 }
 
@@ -135,6 +149,10 @@ std::string NumberedName(std::string_view name, int number, std::size_t limit) {
 
 std::u16string NumberedName(std::u16string_view name, int number, std::size_t limit) {
   return Numbered(name, number, limit);
+}
+
+void AppendNumberedName(std::string &out, std::string_view name, int number, std::size_t limit) {
+  AppendNumbered(out, name, number, limit);
 }
 
 void RenameDuplicateChildren(TSieFile &top, bool wide) {

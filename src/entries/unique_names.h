@@ -37,6 +37,11 @@ std::string NumberedName(std::string_view name, int number,
 std::u16string NumberedName(std::u16string_view name, int number,
                             std::size_t limit = TSieFile::kMaxWideName);
 
+// The same appended to `out`; `name` may lie in `out` when `out` has room
+// for `limit` more bytes, so that appending does not move it.
+void AppendNumberedName(std::string &out, std::string_view name, int number,
+                        std::size_t limit = TSieFile::kMaxShortName);
+
 // The form in which the host's file system compares a name or path: its
 // host form, upper-cased on Windows.
 std::string HostKey(std::string_view name);

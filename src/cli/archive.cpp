@@ -103,6 +103,16 @@ std::string ResultMessage(int result) {
   }
 }
 
+void PrintSummary(std::size_t errors, std::size_t folders, std::size_t files, std::uint64_t bytes) {
+  if (errors == 0) {
+    std::printf("Everything is Ok\n\n");
+  } else {
+    std::printf("Errors: %zu\n\n", errors);
+  }
+  std::printf("Folders: %zu\nFiles: %zu\nSize: %llu\n", folders, files,
+              static_cast<unsigned long long>(bytes));
+}
+
 std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int openMode,
                                                InputProblem &problem) {
   problem = CheckInputFile(path);

@@ -50,6 +50,10 @@ void WarnIfNotDump(const std::string &path);
 // What a ProcessFile result means, e.g. "write error (disk full?)".
 std::string ResultMessage(int result);
 
+// The closing lines of extract and test, as 7-Zip writes them: "Everything
+// is Ok" only when nothing failed, then the counts.
+void PrintSummary(std::size_t errors, std::size_t folders, std::size_t files, std::uint64_t bytes);
+
 // One open dump. OpenArchive on construction, CloseArchive on destruction.
 class HostArchive {
  public:

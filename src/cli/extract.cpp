@@ -234,13 +234,7 @@ int Extraction::Run(HostArchive &archive, Selection &selection, const Entry *fir
   }
 
   if (!options_.quiet) {
-    if (failures_ == 0) {
-      std::printf("Everything is Ok\n\n");
-    } else {
-      std::printf("Errors: %zu\n\n", failures_);
-    }
-    std::printf("Folders: %zu\nFiles: %zu\nSize: %llu\n", folders_, files_,
-                static_cast<unsigned long long>(bytes_));
+    PrintSummary(failures_, folders_, files_, bytes_);
     if (skipped_ > 0) std::printf("Skipped: %zu (they exist)\n", skipped_);
   }
   return failures_ == 0 ? kExitOk : kExitSomeFailed;

@@ -61,13 +61,7 @@ int RunTest(const TestOptions &options) {
     ++errors;
   }
   if (options.quiet) return errors == 0 ? kExitOk : kExitSomeFailed;
-  if (errors == 0) {
-    std::printf("Everything is Ok\n\n");
-  } else {
-    std::printf("Errors: %zu\n\n", errors);
-  }
-  std::printf("Folders: %zu\nFiles: %zu\nSize: %llu\n", folders, files,
-              static_cast<unsigned long long>(size));
+  PrintSummary(errors, folders, files, size);
   return errors == 0 ? kExitOk : kExitSomeFailed;
 }
 

@@ -1,5 +1,7 @@
 #include "entries/sie_file.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "platform/host_path.h"
@@ -57,27 +59,22 @@ void AppendJoined(std::basic_string<Char> &out, std::basic_string_view<Char> par
     return;
   }
   // Cut the joined text, then collapse every run of backslashes to one,
-  // then drop one leading backslash.
-  std::size_t left = limit;
+  // then drop one leading backslash. Copied in two pieces and collapsed in
+  // place: deep trees make every path a cut one, so this runs per entry.
   const std::size_t start = out.size();
-  auto put = [&](Char c) {
-    if (c == kBackslash && out.size() > start && out.back() == kBackslash) return;
-    out += c;
-  };
-  for (const Char c : parentPath) {
-    if (left == 0) break;
-    --left;
-    put(c);
-  }
+  const std::size_t fromParent = std::min(parentPath.size(), limit);
+  out.append(parentPath.substr(0, fromParent));
+  std::size_t left = limit - fromParent;
   if (left > 0) {
     --left;
-    put(kBackslash);
+    out += kBackslash;
   }
-  for (const Char c : name) {
-    if (left == 0) break;
-    --left;
-    put(c);
-  }
+  out.append(name.substr(0, std::min(name.size(), left)));
+  left -= std::min(name.size(), left);
+  const auto collapsed =
+      std::unique(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(),
+                  [](Char a, Char b) { return a == kBackslash && b == kBackslash; });
+  out.erase(collapsed, out.end());
   if (out.size() > start && out[start] == kBackslash) out.erase(start, 1);
   // UTF-16 keeps a surrogate pair whole; bytes are cut where the limit falls.
   if constexpr (sizeof(Char) == 2) {

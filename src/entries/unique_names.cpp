@@ -35,11 +35,19 @@ void AppendNumbered(std::basic_string<Char> &out, std::basic_string_view<Char> n
   char digits[16];
   const int length = std::snprintf(digits, sizeof digits, " (%d)", number);
   const std::size_t suffix = length > 0 ? static_cast<std::size_t>(length) : 0;
-  const Char separators[] = {Char('\\'), Char('/'), Char(0)};
-  const std::size_t last = name.find_last_of(separators);
-  const std::size_t pieceStart = last == std::basic_string_view<Char>::npos ? 0 : last + 1;
-  std::size_t dot = name.rfind(Char('.'));
-  if (dot == std::basic_string_view<Char>::npos || dot <= pieceStart) dot = name.size();
+  // The extension is the last piece's, from its last dot (a dot that
+  // starts the piece starts a name, not an extension). Searched from the
+  // end only as far as the piece goes: the names lie at the end of long paths.
+  std::size_t pieceStart = name.size();
+  while (pieceStart > 0 && name[pieceStart - 1] != Char('\\') && name[pieceStart - 1] != Char('/'))
+    --pieceStart;
+  std::size_t dot = name.size();
+  for (std::size_t i = name.size(); i > pieceStart + 1; --i) {
+    if (name[i - 1] == Char('.')) {
+      dot = i - 1;
+      break;
+    }
+  }
   const std::basic_string_view<Char> extension = name.substr(dot);
   std::basic_string_view<Char> stem = name.substr(0, dot);
   const std::size_t room =
@@ -47,7 +55,7 @@ void AppendNumbered(std::basic_string<Char> &out, std::basic_string_view<Char> n
   stem = stem.substr(0, CharacterCut(stem, room));
   const std::size_t start = out.size();
   out += stem;
-  for (std::size_t i = 0; i < suffix; ++i) out += Char(digits[i]);
+  out.append(digits, digits + suffix);
   out += extension;
   const std::basic_string_view<Char> numbered(out.data() + start, out.size() - start);
   if (numbered.size() > limit) out.resize(start + CharacterCut(numbered, limit));

@@ -31,8 +31,13 @@ if [ ! -x "$wine64_loader" ]; then
   wine64_loader=$(command -v wine64 || command -v wine || true)
 fi
 
-# Whether the 32-bit loader runs; if not, why not in $reason.
+# Whether the 32-bit loader runs; if not, why not in $reason. The kernel is
+# asked first: where it cannot run 32-bit code, whether the loader is
+# installed does not matter.
 can_run_32() {
+  if ! reason=$("$(dirname "$0")/can-run-32.sh" "${TMPDIR:-/tmp}"); then
+    return 1
+  fi
   if [ ! -x "$wine32_loader" ]; then
     reason="Wine's 32-bit loader $wine32_loader is missing (apt-get install wine32:i386)"
     return 2

@@ -7,6 +7,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/linux"
 
+# As root, installs what the build needs if it is missing (QUARN_NO_INSTALL=1:
+# never); as anyone else, says what is missing.
+if [ "${QUARN_NO_INSTALL:-0}" != 1 ]; then
+  source "$root/tools/install.sh"
+  install_missing cmake make g++
+fi
+
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUARN_TESTS=OFF -DQUARN_BENCH=OFF >/dev/null
 cmake --build "$build" -j2 --target quarn quarn_wcx make-sample >/dev/null
 

@@ -1,23 +1,19 @@
 #!/usr/bin/env bash
-# Installs what the tests need (as root, through apt-get), then builds the
-# three builds and runs every test: Linux natively, both Windows builds under
-# Wine. Set QUARN_NO_INSTALL=1 to skip the installation.
+# Installs what the tests need (as root, through apt-get, only what is
+# missing), then builds the three builds and runs every test: Linux natively,
+# both Windows builds under Wine. Set QUARN_NO_INSTALL=1 to skip the
+# installation.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ "${QUARN_NO_INSTALL:-0}" != 1 ]; then
-  if [ "$(id -u)" != 0 ]; then
-    echo "test-all: run as root to install the packages (or set QUARN_NO_INSTALL=1)" >&2
-    exit 2
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  dpkg --add-architecture i386
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends \
-    cmake make g++ libgtest-dev googletest libbenchmark-dev \
+  source "$root/tools/install.sh"
+  install_missing cmake make g++ libgtest-dev googletest libbenchmark-dev valgrind \
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
-    wine wine32 wine64 >/dev/null
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64
+  # Optional: decides, and tells tools/test-windows.sh, whether the 32-bit
+  # Windows tests can run here.
+  install_wine32 "$root/build"
 fi
 
 echo "== Linux build"

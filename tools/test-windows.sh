@@ -7,10 +7,10 @@
 #   tools/test-windows.sh [REPO_ROOT]
 #
 # 64-bit test programs run on every machine. 32-bit ones run only where the
-# machine can run 32-bit x86 code (found out once here, by starting Wine's
-# 32-bit loader); elsewhere CTest reports them skipped, with the reason on one
-# line. QUARN_WINE32=0 pretends the machine cannot (to test that case on one
-# that can). Without wine, the cross compilers or a Wine prefix, a developer's
+# kernel runs 32-bit x86 code and Wine's 32-bit loader starts (found out once
+# here, the kernel first); elsewhere CTest reports them skipped, with the
+# reason on one line. QUARN_WINE32=0 pretends the machine cannot (to test that
+# case on one that can), with QUARN_WINE32_REASON as the reason if given. Without wine, the cross compilers or a Wine prefix, a developer's
 # run is skipped with a message; a CI run (CI=true) fails.
 set -euo pipefail
 root=$(cd "${1:-$(dirname "$0")/..}" && pwd)
@@ -46,7 +46,9 @@ fi
 # Whether 32-bit programs can run here: decided once, for every test run.
 if [ -n "${QUARN_WINE32:-}" ]; then
   case $QUARN_WINE32 in
-    0) QUARN_WINE32_REASON="QUARN_WINE32=0 pretends this machine cannot run 32-bit x86 programs" ;;
+    # tools/test-all.sh gives the reason it found (the kernel, or the 32-bit
+    # packages that could not be installed today).
+    0) QUARN_WINE32_REASON=${QUARN_WINE32_REASON:-QUARN_WINE32=0 pretends this machine cannot run 32-bit x86 programs} ;;
     1) ;;
     *) echo "test-windows: QUARN_WINE32 must be 0 or 1, not '$QUARN_WINE32'" >&2 && exit 2 ;;
   esac

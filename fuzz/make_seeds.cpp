@@ -1,5 +1,5 @@
 // Writes small seed dumps for the fuzz target into a folder: the patch
-// mode's base as it is, and raw dumps of a few disks, file systems and
+// modes' base as it is (through both interfaces), and raw dumps of a few disks, file systems and
 // EEPROM blocks, each a few dozen KiB.
 //
 //   quarn_fuzz_seeds DIR
@@ -32,6 +32,11 @@ int main(int argc, char **argv) {
   const std::string dir = argv[1];
   // Patches that change nothing: the base as it stands.
   Write(dir, "patch-base", 1, {0, 0, 0, 0xFF});
+  // The same through the Unicode exports, and runs of bytes that change
+  // nothing.
+  Write(dir, "patch-base-wide", 5, {0, 0, 0, 0xFF});
+  Write(dir, "runs-base", 3, {0, 0, 0, 0});
+  Write(dir, "runs-base-wide", 7, {0, 0, 0, 0});
   // The base, and pieces of it, as raw dumps.
   const std::vector<std::uint8_t> &base = quarn::fuzzing::PatchBase().Data();
   Write(dir, "raw-base", 0, base);

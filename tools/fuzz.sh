@@ -26,9 +26,10 @@ mkdir -p "$build/corpus" "$build/artifacts"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== Fuzzing for $seconds s"
-"$build/fuzz/quarn_fuzz" "$build/corpus" -max_total_time="$seconds" -timeout=10 \
+"$build/fuzz/quarn_fuzz" "$build/corpus" -dict="$root/fuzz/quarn.dict" \
+  -max_total_time="$seconds" -timeout=10 \
   -rss_limit_mb=2048 -max_len=262144 -artifact_prefix="$build/artifacts/" -print_final_stats=1 \
-  2>&1 | grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==[0-9]+==|SUMMARY|artifact_prefix|Test unit written)' || true
+  2>&1 | grep -E '^(#[0-9]+ +DONE|cov:|stat::number_of_executed_units|stat::peak_rss|==[0-9]+==|SUMMARY|artifact_prefix|Test unit written)' || true
 # libFuzzer's status is lost in the pipe: a saved artifact tells a failure.
 if compgen -G "$build/artifacts/*" >/dev/null; then
   echo "fuzz: inputs that fail are in $build/artifacts" >&2

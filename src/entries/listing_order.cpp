@@ -220,13 +220,22 @@ bool NumberSharedPaths(TList<Keyed> &keyed, std::vector<Span> &spans, std::strin
     return store.emplace_back(HostKey(path));
   };
   TStringTable given;
-  for (const Keyed &k : keyed) given.Insert(keyOf(pathOf(k)), 0);
+  auto fillGiven = [&] {
+    given.Clear();
+    store.clear();
+    for (const Keyed &k : keyed) given.Insert(keyOf(pathOf(k)), 0);
+  };
+  fillGiven();
   if (given.Count() == static_cast<std::size_t>(keyed.Count())) return false;
-  // The new paths go to the end of `text`, which has room for them all, so
-  // that no view into it moves: each candidate is written there and kept,
-  // or taken back when it collides.
+  // The new paths go to the end of `text`, which is given room for them all
+  // here, so that from now on no view into it moves: each candidate is
+  // written there and kept, or taken back when it collides. Making that room
+  // may move the text, and with it every key taken so far: those are taken
+  // again.
   const std::size_t renames = static_cast<std::size_t>(keyed.Count()) - given.Count();
+  const char *const before = text.data();
   text.reserve(text.size() + renames * (TSieFile::kMaxShortName + 1) + 1);
+  if (text.data() != before) fillGiven();
   spans.reserve(spans.size() + renames);
   TStringTable taken;
   for (Keyed &k : keyed) {

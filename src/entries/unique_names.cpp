@@ -27,8 +27,9 @@ std::size_t CharacterCut(std::u16string_view text, std::size_t limit) {
   return keep;
 }
 
-// Appends `name` numbered to `out`; `name` may lie in `out` when `out` has
-// room for `limit` more units, so that appending does not move it.
+// Appends `name` numbered to `out`, at most `limit` units; `name` may lie in
+// `out` when `out` has room for `limit` more units, so that appending does
+// not move it: every piece is cut to size before anything is written.
 template <typename Char>
 void AppendNumbered(std::basic_string<Char> &out, std::basic_string_view<Char> name, int number,
                     std::size_t limit) {
@@ -48,17 +49,17 @@ void AppendNumbered(std::basic_string<Char> &out, std::basic_string_view<Char> n
       break;
     }
   }
-  const std::basic_string_view<Char> extension = name.substr(dot);
+  std::basic_string_view<Char> extension = name.substr(dot);
   std::basic_string_view<Char> stem = name.substr(0, dot);
   const std::size_t room =
       limit > suffix + extension.size() ? limit - suffix - extension.size() : 0;
   stem = stem.substr(0, CharacterCut(stem, room));
-  const std::size_t start = out.size();
+  // An extension too long for the number beside it is cut at its end.
+  const std::size_t left = limit > stem.size() + suffix ? limit - stem.size() - suffix : 0;
+  extension = extension.substr(0, CharacterCut(extension, left));
   out += stem;
-  out.append(digits, digits + suffix);
+  out.append(digits, digits + std::min(suffix, limit));
   out += extension;
-  const std::basic_string_view<Char> numbered(out.data() + start, out.size() - start);
-  if (numbered.size() > limit) out.resize(start + CharacterCut(numbered, limit));
 }
 
 template <typename Char>

@@ -153,6 +153,15 @@ TEST(UniqueNamesTest, CopiesAfterTheFirstAreNumberedPastEveryName) {
   EXPECT_EQ(NumberedName("a.tar.gz", 2), "a.tar (2).gz");
   EXPECT_EQ(NumberedName("d.x\\name", 2), "d.x\\name (2)");
   EXPECT_EQ(NumberedName(std::string(255, 'n'), 12), std::string(250, 'n') + " (12)");
+  // An extension that fills the limit is cut, and nothing past the limit is
+  // ever written: a name lying in the text it is appended to stays put.
+  const std::string longExtension = "x." + std::string(253, 'e');
+  EXPECT_EQ(NumberedName(longExtension, 2), " (2)." + std::string(250, 'e'));
+  std::string text;
+  text.reserve(TSieFile::kMaxShortName);
+  const char *const before = text.data();
+  AppendNumberedName(text, longExtension, 2);
+  EXPECT_EQ(text.data(), before);
 #ifndef _WIN32
   // The stem's cut never splits a character.
   EXPECT_EQ(NumberedName(std::string(250, 'n') + "\xC3\xA9", 2), std::string(250, 'n') + " (2)");

@@ -52,9 +52,20 @@ Regression ChildrenOfAFile() {
   return {"ChildrenOfAFile", Raw(dump)};
 }
 
+// Patches over the small dump: two disks of one name and a name holding a
+// backslash, so that whole paths met after each folder's numbering. Making
+// room for the numbered paths moved the text that the table of paths
+// already pointed into, and opening read freed memory.
+Regression SharedPathsAfterTheTextMoved() {
+  return {"SharedPathsAfterTheTextMoved",
+          {0x01, 0x24, 0x3f, 0x07, 0x05, 0x10, 0x10, 0x00, 0x5c, 0x00, 0x01, 0xff, 0x11, 0x00,
+           0x00, 0x01, 0x11}};
+}
+
 TEST(FuzzRegressionTest, EachFoundInputListsSoundly) {
   TempDir dir;
-  for (const Regression &r : {DotPieceAfterTheCut(), ChildrenOfAFile()}) {
+  for (const Regression &r :
+       {DotPieceAfterTheCut(), ChildrenOfAFile(), SharedPathsAfterTheTextMoved()}) {
     SCOPED_TRACE(r.Name);
     EXPECT_GT(fuzzing::FuzzOne(r.Input.data(), r.Input.size(), dir.File("out")), 0u);
 

@@ -143,6 +143,12 @@ void TSieFile::RemoveChild(TSieFile *child) {
   child->SetParent(nullptr);
 }
 
+void TSieFile::AddFinding(TEntryDamage damage, std::uint16_t partId, std::uint32_t headerAddr) {
+  if ((damage_ & damage) != 0) return;
+  damage_ |= damage;
+  findings_.push_back({damage, partId, headerAddr});
+}
+
 void TSieFile::AddExtent(TExtent extent) {
   Size += extent.Size;
   Extents.Add(std::move(extent));

@@ -30,6 +30,20 @@ class TEntryDisk {
   ~TEntryDisk() = default;
 };
 
+// What an entry stands for. The reader says so when it makes the entry, so
+// that nothing after it has to guess from a name or an address.
+enum class TEntryKind : std::uint8_t {
+  Root,         // the archive's nameless root
+  DiskImage,    // a disk's raw ".BIN" image
+  Folder,       // a folder of a flash file system, made from its parts
+  File,         // a file of a flash file system, made from its parts
+  MadeFolder,   // a folder the reader made: a disk's root without a root part,
+                // "LostBlocks", or the folder that takes in a file's children
+  EepromBlock,  // an EEPROM block's payload
+  EepromText,   // an EEPROM block's ".bid" description
+  LostBlock,    // a chunk no file claims
+};
+
 // What reading an entry's chain of parts found wrong. None on a sound dump;
 // any of them makes testing or extracting the entry answer that its data is
 // bad, after every part that is there was written.
@@ -42,10 +56,18 @@ enum TEntryDamage : std::uint8_t {
   kChunkIdRepeated = 1 << 5,         // another live chunk has the id of one of the entry's
 };
 
+// One thing wrong with an entry's chain, as the reader found it, and where.
+struct TEntryFinding {
+  TEntryDamage Damage = kChainEndsAtMissingPart;
+  std::uint16_t PartId = 0;      // the part where it shows
+  std::uint32_t HeaderAddr = 0;  // that part's header, as a phone address
+};
+
 // One piece of an entry's content.
 struct TExtent {
-  std::uint16_t Id = 0;                    // part id of the piece (its header chunk's id)
-  std::uint16_t DataId = 0;                // id of the part's data chunk
+  std::uint16_t Id = 0;                    // part id of the piece (its header chunk's id), or
+                                           // the id of the chunk an EEPROM or lost block is
+  std::uint16_t DataId = 0;                // id of the part's data chunk (of that chunk)
   std::uint32_t HeaderDescAddr = 0;        // phone address of the part's header chunk descriptor
   std::uint32_t HeaderDataAddr = 0;        // phone address of the part's header
   std::uint32_t DataAddr = 0;              // phone address of the first byte; 0 when in Buffer
@@ -104,6 +126,14 @@ class TSieFile {
   static void AppendJoinedPath(std::u16string &out, std::u16string_view parentPath,
                                std::u16string_view name, bool parentJoined = false);
 
+  // Notes a finding of the reader's; only the first of each kind is kept.
+  void AddFinding(TEntryDamage damage, std::uint16_t partId, std::uint32_t headerAddr);
+  // The kinds of damage found, as bits; 0 when the chain is sound.
+  std::uint8_t Damage() const { return damage_; }
+  // The findings in the order they were made.
+  const std::vector<TEntryFinding> &Findings() const { return findings_; }
+
+  TEntryKind Kind = TEntryKind::Root;
   const TEntryDisk *Disk = nullptr;  // none for the nameless root and raw images
   TList<TExtent> Extents;
   std::uint32_t HeaderDescAddr = 0;  // descriptor of the first part's header chunk
@@ -120,7 +150,6 @@ class TSieFile {
   std::u16string WideName;
   std::uint16_t Date = 0;               // DOS date
   std::uint16_t Time = 0;               // DOS time
-  std::uint8_t Damage = 0;              // TEntryDamage bits
   bool Renamed = false;                 // numbered apart from another entry on its path
   mutable std::uint32_t OrderSlot = 0;  // kept by the listing order while it works
   std::string DestDir;                  // learned destination, ends with a delimiter
@@ -134,6 +163,8 @@ class TSieFile {
  private:
   TSieFile *parent_ = nullptr;
   TList<TSieFile *> children_;
+  std::vector<TEntryFinding> findings_;
+  std::uint8_t damage_ = 0;  // TEntryDamage bits of findings_
 };
 
 // Where extraction put the entries of one tree, from the destinations it

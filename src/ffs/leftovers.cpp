@@ -71,6 +71,7 @@ void TDiskReader::EnsureRoot() {
   if (disk_.Root() != nullptr) return;
   TSieFile *root = NewEntry(nullptr);
   root->Attr = kRootAttr;
+  root->Kind = TEntryKind::MadeFolder;
   root->Name = DiskEntryName(disk_.DiskName());
   disk_.SetRoot(root);
 }
@@ -97,6 +98,7 @@ void TDiskReader::ListLeftovers() {
     folder->ReserveChildren(coming);
     folder->Name = "LostBlocks";
     folder->Attr = kDirectoryAttr;
+    folder->Kind = TEntryKind::MadeFolder;
     folder->Date = date;
     folder->Time = time;
     disk_.AddEntry(folder);
@@ -104,9 +106,11 @@ void TDiskReader::ListLeftovers() {
       const TChunk &chunk = ChunkList[i];
       TSieFile *block = NewEntry(folder);
       block->Name = Numbered("block ", static_cast<int>(chunk.Id), ".bin");
+      block->Kind = TEntryKind::LostBlock;
       block->Date = date;
       block->Time = time;
       TExtent extent;
+      extent.Id = extent.DataId = static_cast<std::uint16_t>(chunk.Id);
       extent.DataAddr = chunk.DataAddr;
       extent.Size = chunk.Size;
       block->Extents.SetCapacity(1);  // its one extent: a crafted disk has many such files
@@ -128,9 +132,11 @@ void TDiskReader::ListLeftovers() {
     const std::uint32_t payloadSize = chunk.Size > 0 ? chunk.Size - 1 : 0;
     TSieFile *block = NewEntry(disk_.Root());
     block->Name = Numbered("eeprom 1_", number, ".bin");
+    block->Kind = TEntryKind::EepromBlock;
     block->Date = date;
     block->Time = time;
     TExtent payload;
+    payload.Id = payload.DataId = static_cast<std::uint16_t>(chunk.Id);
     payload.DataAddr = full ? chunk.DataAddr + 1 : chunk.DataAddr;
     payload.Size = payloadSize;
     block->Extents.SetCapacity(1);  // its one extent: a crafted disk has many such files
@@ -143,9 +149,11 @@ void TDiskReader::ListLeftovers() {
     const std::string text = EepromBlockText(number, version);
     TSieFile *description = NewEntry(disk_.Root());
     description->Name = Numbered("eeprom 1_", number, ".bid");
+    description->Kind = TEntryKind::EepromText;
     description->Date = date;
     description->Time = time;
     TExtent textExtent;
+    textExtent.Id = textExtent.DataId = static_cast<std::uint16_t>(chunk.Id);
     textExtent.Size = static_cast<std::uint32_t>(text.size());
     textExtent.Buffer = std::make_unique_for_overwrite<std::uint8_t[]>(text.size());
     std::copy(text.begin(), text.end(), textExtent.Buffer.get());

@@ -34,6 +34,7 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
   entry->Id = part->Id;
   entry->ParentId = part->ParentId;
   entry->Attr = part->Attr;
+  entry->Kind = (part->Attr & kDirectoryAttr) != 0 ? TEntryKind::Folder : TEntryKind::File;
   entry->Date = part->Date;
   entry->Time = part->Time;
   std::u16string wide;
@@ -49,21 +50,27 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
   ++chainSerial_;
   const TPartRec *first = &PartList[0];
   const TPartRec *last = nullptr;
+  // A finding at the chain's end shows at its last part, whose link goes wrong.
+  auto atLast = [&](TEntryDamage damage) {
+    entry->AddFinding(damage, last->Id, last->HeaderChunk->DataAddr);
+  };
   for (const TPartRec *q = part; q != nullptr; q = q->Next) {
     std::uint32_t &mark = chainMark_[static_cast<std::size_t>(q - first)];
     if (mark == chainSerial_) {
-      entry->Damage |= kChainLoops;
+      atLast(kChainLoops);
       break;
     }
     mark = chainSerial_;
     // The first part always counts; further ones only while the archive's
     // allowance lasts.
     if (!budget_.TakeExtent() && q != part) {
-      entry->Damage |= kChainCutByLimit;
+      atLast(kChainCutByLimit);
       break;
     }
-    if (last != nullptr && q->PrevId != last->Id) entry->Damage |= kChainPrevMismatch;
-    if (IsRepeated(q->Id) || IsRepeated(q->DataId)) entry->Damage |= kChunkIdRepeated;
+    if (last != nullptr && q->PrevId != last->Id)
+      entry->AddFinding(kChainPrevMismatch, q->Id, q->HeaderChunk->DataAddr);
+    if (IsRepeated(q->Id) || IsRepeated(q->DataId))
+      entry->AddFinding(kChunkIdRepeated, q->Id, q->HeaderChunk->DataAddr);
     TExtent extent;
     extent.Id = q->Id;
     extent.DataId = q->DataId;
@@ -77,9 +84,9 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
   if (last != nullptr && last->Next == nullptr) {
     // 0xFFFF ends a chain; any other NextId that names no part lost the rest.
     if (last->NextId != kNoPart)
-      entry->Damage |= kChainEndsAtMissingPart;
+      atLast(kChainEndsAtMissingPart);
     else if (namedAsPrev_.size() > last->Id && namedAsPrev_[last->Id] != 0)
-      entry->Damage |= kChainLeftover;
+      atLast(kChainLeftover);
   }
   return entry;
 }
@@ -114,6 +121,7 @@ void TDiskReader::AdoptChildrenOfFiles() {
     if (file->Parent() == nullptr) {
       // The disk's root is a folder whatever its header says.
       file->Attr |= kDirectoryAttr;
+      file->Kind = TEntryKind::Folder;
       continue;
     }
     if (!budget_.TakeEntry()) return;
@@ -121,6 +129,7 @@ void TDiskReader::AdoptChildrenOfFiles() {
     folder->Name = file->Name;
     folder->WideName = file->WideName;
     folder->Attr = kDirectoryAttr;
+    folder->Kind = TEntryKind::MadeFolder;
     folder->Date = file->Date;
     folder->Time = file->Time;
     disk_.AddEntry(folder);

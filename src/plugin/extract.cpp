@@ -1,9 +1,11 @@
 // Extraction through either interface: ProcessFile, testing, the target
 // written from the entry's extents, and the host's progress callback.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
+#include "plugin/content.h"
 #include "plugin/host_text.h"
 #include "plugin/quarn.h"
 
@@ -39,30 +41,33 @@ int TQuarn::TestEntry(const TSieFile &entry) const {
   return Problem(entry) != nullptr ? E_BAD_DATA : 0;
 }
 
-const char *TQuarn::Problem(const TSieFile &entry) const {
+TQuarn::TDiagnosis TQuarn::Diagnose(const TSieFile &entry) const {
   // What extraction would find, without writing anything: content outside
-  // the image, or a chain of parts that did not end as a sound one does.
+  // the image, then what the reader found wrong with the chain of parts.
   // Changed content bytes cannot be told: the file system keeps no checksums.
   const TFlashImage &window = dump_->Window();
   for (const TExtent &extent : entry.Extents) {
     if (extent.Buffer != nullptr) continue;
     if (window.Translate(extent.DataAddr) == nullptr ||
         extent.Size > window.Available(extent.DataAddr))
-      return "bad data: content lies outside the dump";
+      return {"bad data: content lies outside the dump", extent.DataAddr};
   }
-  if ((entry.Damage & kChainEndsAtMissingPart) != 0)
-    return "incomplete: the chain ends at a missing part";
-  if ((entry.Damage & kChainLoops) != 0)
-    return "incomplete: the chain comes back to a part already in it";
-  if ((entry.Damage & kChainCutByLimit) != 0)
-    return "incomplete: the chain is cut at the limit of parts one dump may make";
-  if ((entry.Damage & kChainLeftover) != 0)
-    return "incomplete: a part that goes on from the chain's last one is not linked to it";
-  if ((entry.Damage & kChainPrevMismatch) != 0)
-    return "damaged: a part of the chain names another part as the one before it";
-  if ((entry.Damage & kChunkIdRepeated) != 0)
-    return "damaged: another live chunk has the id of one of the file's chunks";
-  return nullptr;
+  if (entry.Damage() == 0) return {};
+  // The reasons in the order they are reported, the first found of each.
+  static constexpr std::pair<TEntryDamage, const char *> kReasons[] = {
+      {kChainEndsAtMissingPart, "incomplete: the chain ends at a missing part"},
+      {kChainLoops, "incomplete: the chain comes back to a part already in it"},
+      {kChainCutByLimit, "incomplete: the chain is cut at the limit of parts one dump may make"},
+      {kChainLeftover,
+       "incomplete: a part that goes on from the chain's last one is not linked to it"},
+      {kChainPrevMismatch, "damaged: a part of the chain names another part as the one before it"},
+      {kChunkIdRepeated, "damaged: another live chunk has the id of one of the file's chunks"},
+  };
+  for (const auto &[damage, reason] : kReasons) {
+    for (const TEntryFinding &finding : entry.Findings())
+      if (finding.Damage == damage) return {reason, finding.HeaderAddr};
+  }
+  return {};
 }
 
 int TQuarn::Progress(const TTarget &target, int bytes) {
@@ -101,50 +106,34 @@ int TQuarn::Extract(TSieFile &entry, const TTarget &to) {
   if (target == INVALID_HANDLE_VALUE) return E_ECREATE;
   SetFilePointer(target, 0, nullptr, FILE_BEGIN);
 
-  const TFlashImage &window = dump_->Window();
   int result = 0;
   DWORD sinceProgress = 0;
-  for (const TExtent &extent : entry.Extents) {
-    const std::uint8_t *source = extent.Buffer.get();
-    DWORD length = extent.Size;
-    bool cut = false;
-    if (source == nullptr) {
-      source = window.Translate(extent.DataAddr);
-      if (source == nullptr) {
-        result = E_BAD_DATA;
-        break;
-      }
-      // Only the part that lies inside the image is written.
-      const std::uint32_t available = window.Available(extent.DataAddr);
-      if (length > available) {
-        length = available;
-        cut = true;
-      }
-    }
-    if (processDataProc_ != nullptr || processDataProcW_ != nullptr) {
-      const int goOn = Progress(to, static_cast<int>(sinceProgress));
-      sinceProgress = 0;
-      if (goOn == 0) {
-        result = E_EABORTED;
-        break;
-      }
-    }
-    DWORD written = 0;
-    const BOOL ok = WriteFile(target, source, length, &written, nullptr);
-    sinceProgress += written;
-    if (!ok || written != length) {
-      result = E_EWRITE;
-      break;
-    }
-    if (cut) {
-      result = E_BAD_DATA;
-      break;
-    }
-  }
+  const TWalk walk =
+      ForEachPiece(dump_->Window(), entry,
+                   [&](const std::uint8_t *bytes, std::uint32_t length, const std::uint32_t *) {
+                     if (processDataProc_ != nullptr || processDataProcW_ != nullptr) {
+                       const int goOn = Progress(to, static_cast<int>(sinceProgress));
+                       sinceProgress = 0;
+                       if (goOn == 0) {
+                         result = E_EABORTED;
+                         return false;
+                       }
+                     }
+                     DWORD written = 0;
+                     const BOOL ok = WriteFile(target, bytes, length, &written, nullptr);
+                     sinceProgress += written;
+                     if (!ok || written != length) {
+                       result = E_EWRITE;
+                       return false;
+                     }
+                     return true;
+                   });
+  // Only the part of a piece that lies inside the image was written.
+  if (walk == TWalk::Cut) result = E_BAD_DATA;
 
   // Every part that is there was written; a chain that did not end as a
   // sound one does still makes the result bad data.
-  if (result == 0 && entry.Damage != 0) result = E_BAD_DATA;
+  if (result == 0 && entry.Damage() != 0) result = E_BAD_DATA;
   // An existing target that was longer loses its stale tail.
   SetEndOfFile(target);
   // The entry's DOS date and time as they are, not taken as local time; an

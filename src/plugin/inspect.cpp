@@ -6,6 +6,7 @@
 #include "ffs/flash_fs.h"
 #include "flash/dump_format.h"
 #include "flash/flash_image.h"
+#include "plugin/content.h"
 #include "plugin/quarn.h"
 
 namespace quarn {
@@ -13,14 +14,17 @@ namespace quarn {
 namespace {
 
 constexpr std::string_view kImageSuffix = ".BIN";
-constexpr std::uint32_t kFullBlockBase = 5000;  // EEFULL's blocks are numbered after EELITE's
 
 bool IsDirectory(const TSieFile &entry) { return (entry.Attr & kDirectoryAttr) != 0; }
 
-// A chunk no entry uses, listed as an EEPROM block (and its description) or
-// as a lost block: made by the reader, not from a part.
-bool IsLeftover(const TSieFile &entry) {
-  return entry.Disk != nullptr && entry.HeaderDescAddr == 0 && !IsDirectory(entry);
+// An entry made from parts of a flash file system, which has a header.
+bool FromParts(const TSieFile &entry) {
+  return entry.Kind == TEntryKind::File || entry.Kind == TEntryKind::Folder;
+}
+
+// A chunk no file uses, listed as it lies: an EEPROM block or a lost block.
+bool IsLeftoverChunk(const TSieFile &entry) {
+  return entry.Kind == TEntryKind::EepromBlock || entry.Kind == TEntryKind::LostBlock;
 }
 
 TDumpPlace PlaceOf(std::uint32_t address) {
@@ -30,77 +34,6 @@ TDumpPlace PlaceOf(std::uint32_t address) {
   place.InWindow = InFlashWindow(address);
   place.Offset = address & (FlashWindowSize - 1);
   return place;
-}
-
-// The chunk id in a leftover's name, which the reader made from it:
-// "block N.bin", "eeprom 1_N.bin" or ".bid" (N past 5000 on EEFULL), perhaps
-// numbered apart (" (2)") after the number. -1 when the name holds none.
-long ChunkIdFromName(const std::string &name, bool full) {
-  std::size_t at = 0;
-  if (name.starts_with("block "))
-    at = std::strlen("block ");
-  else if (name.starts_with("eeprom 1_"))
-    at = std::strlen("eeprom 1_");
-  else
-    return -1;
-  long number = 0;
-  std::size_t digits = 0;
-  for (; at < name.size() && name[at] >= '0' && name[at] <= '9' && digits < 6; ++at, ++digits)
-    number = number * 10 + (name[at] - '0');
-  if (digits == 0) return -1;
-  if (full && name[0] == 'e') number -= kFullBlockBase;
-  return number >= 0 && number <= 0xFFFF ? number : -1;
-}
-
-// How a walk over an entry's content ended.
-enum class TWalk { Whole, Cut, Stopped };
-
-// Hands `put` each piece of the entry's content as extraction writes it
-// (TQuarn::Extract): a piece in a buffer whole; a piece in the image as far
-// as the image goes, and nothing after a piece that does not lie wholly
-// inside it. `put(bytes, length, offset or null)` answers false to stop.
-template <typename Put>
-TWalk ForEachPiece(const TFlashImage &window, const TSieFile &entry, Put put) {
-  for (const TExtent &extent : entry.Extents) {
-    if (extent.Buffer != nullptr) {
-      if (!put(extent.Buffer.get(), extent.Size, nullptr)) return TWalk::Stopped;
-      continue;
-    }
-    const std::uint8_t *source = window.Translate(extent.DataAddr);
-    if (source == nullptr) return TWalk::Cut;
-    const std::uint32_t length = std::min(extent.Size, window.Available(extent.DataAddr));
-    const auto offset = static_cast<std::uint32_t>(source - window.Data());
-    if (!put(source, length, &offset)) return TWalk::Stopped;
-    if (length < extent.Size) return TWalk::Cut;
-  }
-  return TWalk::Whole;
-}
-
-// Where the reason TQuarn::Problem gives for `entry` lies, checked in the
-// same order.
-TDumpPlace ProblemPlace(const TFlashImage &window, const TSieFile &entry) {
-  for (const TExtent &extent : entry.Extents) {
-    if (extent.Buffer != nullptr) continue;
-    if (window.Translate(extent.DataAddr) == nullptr ||
-        extent.Size > window.Available(extent.DataAddr))
-      return PlaceOf(extent.DataAddr);
-  }
-  const int count = entry.Extents.Count();
-  if (count == 0) return {};
-  // A chain that ends wrongly: at its last part, whose link goes wrong.
-  if ((entry.Damage &
-       (kChainEndsAtMissingPart | kChainLoops | kChainCutByLimit | kChainLeftover)) != 0)
-    return PlaceOf(entry.Extents[count - 1].HeaderDataAddr);
-  if ((entry.Damage & kChainPrevMismatch) != 0) {
-    for (int i = 1; i < count; ++i) {
-      const std::uint8_t *prev =
-          window.Span(entry.Extents[i].HeaderDataAddr + part_header::PrevId, 2);
-      if (prev != nullptr && LoadU16(prev) != entry.Extents[i - 1].Id)
-        return PlaceOf(entry.Extents[i].HeaderDataAddr);
-    }
-  }
-  return PlaceOf(entry.Extents[0].HeaderDataAddr != 0 ? entry.Extents[0].HeaderDataAddr
-                                                      : entry.Extents[0].DataAddr);
 }
 
 }  // namespace
@@ -168,14 +101,11 @@ bool TInspector::Current(TEntryFacts &facts) const {
   facts.Extents.clear();
   facts.Generated = false;
 
-  const bool leftover = IsLeftover(*entry);
-  if (entry->HeaderDescAddr != 0) {
+  if (FromParts(*entry)) {
     for (const TExtent &extent : entry->Extents) facts.Ids.push_back(extent.Id);
-  } else if (leftover) {
-    const bool full = facts.Disk >= 0 && ClassifyDisk(archive_->Disks()[facts.Disk]->DiskName()) ==
-                                             DiskKind::EepromFull;
-    const long id = ChunkIdFromName(entry->Name, full);
-    if (id >= 0) facts.Ids.push_back(static_cast<std::uint32_t>(id));
+  } else if (entry->Extents.Count() > 0 && entry->Kind != TEntryKind::DiskImage) {
+    // An EEPROM block, its description or a lost block: the chunk it is.
+    facts.Ids.push_back(entry->Extents[0].Id);
   }
   if (!IsDirectory(*entry)) {
     ForEachPiece(window, *entry,
@@ -189,15 +119,15 @@ bool TInspector::Current(TEntryFacts &facts) const {
     if (facts.Generated) facts.Extents.clear();
   }
 
-  const char *problem = archive_->Problem(*entry);
-  facts.Problem = problem != nullptr ? problem : "";
-  facts.ProblemAt = problem != nullptr ? ProblemPlace(window, *entry) : TDumpPlace{};
+  const TQuarn::TDiagnosis diagnosis = archive_->Diagnose(*entry);
+  facts.Problem = diagnosis.Reason != nullptr ? diagnosis.Reason : "";
+  facts.ProblemAt = diagnosis.Reason != nullptr ? PlaceOf(diagnosis.Address) : TDumpPlace{};
   facts.Renamed = entry->Renamed;
-  if (entry->HeaderDescAddr != 0) {
+  if (FromParts(*entry)) {
     facts.At = PlaceOf(entry->HeaderDataAddr);
-  } else if (leftover && entry->Extents.Count() > 0 && entry->Extents[0].Buffer == nullptr) {
+  } else if (IsLeftoverChunk(*entry)) {
     facts.At = PlaceOf(entry->Extents[0].DataAddr);
-  } else if (entry->Disk == nullptr ||
+  } else if (entry->Kind == TEntryKind::DiskImage ||
              (facts.Disk >= 0 && entry == archive_->Disks()[facts.Disk]->Root())) {
     // A raw image, or a root the reader made: where the disk's record lies.
     facts.At = RecordPlace(facts.Disk);
@@ -217,7 +147,7 @@ int TInspector::WriteCurrent(
                    [&write](const std::uint8_t *bytes, std::uint32_t length,
                             const std::uint32_t *) { return length == 0 || write(bytes, length); });
   if (walk == TWalk::Stopped) return E_EWRITE;
-  if (walk == TWalk::Cut || entry->Damage != 0) return E_BAD_DATA;
+  if (walk == TWalk::Cut || entry->Damage() != 0) return E_BAD_DATA;
   return 0;
 }
 
@@ -256,22 +186,21 @@ TDumpFacts TInspector::Dump() const {
     const TSieFile *root = disk.Root();
     if (eeprom && root != nullptr)
       d.Holds = TDiskHolds::Eeprom;
-    else if (root != nullptr && root->HeaderDescAddr != 0)
+    else if (root != nullptr && FromParts(*root))
       d.Holds = TDiskHolds::FileSystem;
     else if (root != nullptr)
       d.Holds = TDiskHolds::LostChunks;
     if (const TList<TSieFile *> *entries = disk.Entries()) {
       for (const TSieFile *entry : *entries) {
         if (entry == root) continue;
-        if (entry->HeaderDescAddr != 0) {
+        if (FromParts(*entry)) {
           if (IsDirectory(*entry)) {
             ++d.Folders;
           } else {
             ++d.Files;
             d.Bytes += entry->Size;
           }
-        } else if (IsLeftover(*entry) && entry->Extents.Count() > 0 &&
-                   entry->Extents[0].Buffer == nullptr) {
+        } else if (IsLeftoverChunk(*entry)) {
           ++(eeprom ? d.EepromBlocks : d.LostChunks);
         }
       }

@@ -101,6 +101,7 @@ void TQuarn::AddRawImageEntry(const TSieDisk &disk) {
   auto entry = std::make_unique<TSieFile>();
   entry->Name = DiskEntryName(disk.DiskName(), ".BIN");
   entry->Attr = FILE_ATTRIBUTE_SYSTEM;
+  entry->Kind = TEntryKind::DiskImage;
   entry->Date = dump_->ArcDate();
   entry->Time = dump_->ArcTime();
   const std::uint32_t blocks = disk.BlockCount();

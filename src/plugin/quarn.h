@@ -75,9 +75,15 @@ class TQuarn {
   // The FullPath of the entry at `index` of the listing.
   std::string_view ListingPath(int index) const { return order_.Path(index); }
 
-  // Why testing or extracting `entry` answers bad data, in words; none when
-  // it would succeed.
-  const char *Problem(const TSieFile &entry) const;
+  // What testing or extracting an entry finds first: why it answers bad
+  // data, in words, and where that lies; no reason when it would succeed.
+  struct TDiagnosis {
+    const char *Reason = nullptr;
+    std::uint32_t Address = 0;  // phone address of the part or content at fault
+  };
+  TDiagnosis Diagnose(const TSieFile &entry) const;
+  // Diagnose's reason alone.
+  const char *Problem(const TSieFile &entry) const { return Diagnose(entry).Reason; }
   // The entry under the cursor (the one ReadHeader returned last), or none.
   const TSieFile *Current() const {
     return cursor_ >= 0 && cursor_ < listing_.Count() ? listing_[cursor_] : nullptr;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "flash/dump.h"
+#include "plugin/content.h"
 #include "plugin/quarn.h"
 #include "sample/default_sample.h"
 #include "sample/description.h"
@@ -34,18 +35,11 @@ struct Got {
 
 std::vector<std::uint8_t> ContentOf(const TQuarn &archive, const TSieFile &entry) {
   std::vector<std::uint8_t> bytes;
-  const TFlashImage &window = archive.Dump().Window();
-  for (const TExtent &x : entry.Extents) {
-    if (x.Buffer != nullptr) {
-      bytes.insert(bytes.end(), x.Buffer.get(), x.Buffer.get() + x.Size);
-      continue;
-    }
-    const std::uint8_t *from = window.Translate(x.DataAddr);
-    if (from == nullptr) break;
-    const std::uint32_t length = std::min(x.Size, window.Available(x.DataAddr));
-    bytes.insert(bytes.end(), from, from + length);
-    if (length < x.Size) break;
-  }
+  ForEachPiece(archive.Dump().Window(), entry,
+               [&bytes](const std::uint8_t *from, std::uint32_t length, const std::uint32_t *) {
+                 bytes.insert(bytes.end(), from, from + length);
+                 return true;
+               });
   return bytes;
 }
 

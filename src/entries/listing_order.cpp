@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 
 #include "entries/unique_names.h"
 #include "util/string_table.h"
@@ -41,9 +40,10 @@ struct Span {
   std::uint32_t Length;
 };
 
-// A listed entry and the number of its path.
+// A listed entry, the number of its path and its place in the listed order.
 struct Keyed {
   std::uint32_t Path;
+  std::uint32_t Listed;
   TSieFile *Entry;
 };
 
@@ -203,62 +203,26 @@ bool TreeOrder(std::vector<std::uint32_t> &order, const TList<Keyed> &keyed,
 
 // Where whole paths still meet once every folder's children have names of
 // their own (names that hold backslashes, paths cut to 255 bytes), every
-// entry after the first, in listed order, is numbered. True when any was. When every path is its parent's and a name, none can meet: this runs
-// only when the tree order cannot be used.
-bool NumberSharedPaths(TList<Keyed> &keyed, std::vector<Span> &spans, std::string &text) {
-  auto pathOf = [&](const Keyed &k) {
-    return std::string_view(text).substr(spans[k.Path].At, spans[k.Path].Length);
-  };
-  // Keys are views: of the path itself where that compares as its host form
-  // does (on Linux, a path without a '/': the host form only turns its
-  // backslashes into slashes), else of the host form kept in `store`.
-  std::deque<std::string> store;
-  auto keyOf = [&store](std::string_view path) -> std::string_view {
-#ifndef _WIN32
-    if (path.find('/') == std::string_view::npos) return path;
-#endif
-    return store.emplace_back(HostKey(path));
-  };
-  TStringTable given;
-  auto fillGiven = [&] {
-    given.Clear();
-    store.clear();
-    for (const Keyed &k : keyed) given.Insert(keyOf(pathOf(k)), 0);
-  };
-  fillGiven();
-  if (given.Count() == static_cast<std::size_t>(keyed.Count())) return false;
-  // The new paths go to the end of `text`, which is given room for them all
-  // here, so that from now on no view into it moves: each candidate is
-  // written there and kept, or taken back when it collides. Making that room
-  // may move the text, and with it every key taken so far: those are taken
-  // again.
-  const std::size_t renames = static_cast<std::size_t>(keyed.Count()) - given.Count();
-  const char *const before = text.data();
-  text.reserve(text.size() + renames * (TSieFile::kMaxShortName + 1) + 1);
-  if (text.data() != before) fillGiven();
-  spans.reserve(spans.size() + renames);
-  TStringTable taken;
-  for (Keyed &k : keyed) {
-    const auto [next, first] = taken.Insert(keyOf(pathOf(k)), 2);
-    if (first) continue;
-    for (int &number = *next;; ++number) {
-      const std::size_t at = text.size();
-      AppendNumberedName(text, pathOf(k), number);
-      const std::string_view renamed = std::string_view(text).substr(at);
-      const std::string_view renamedKey = keyOf(renamed);
-      if (given.Find(renamedKey) != nullptr || taken.Find(renamedKey) != nullptr) {
-        text.resize(at);
-        continue;
-      }
-      ++number;
-      taken.Insert(renamedKey, 2);
-      spans.push_back({static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(renamed.size())});
-      k.Path = static_cast<std::uint32_t>(spans.size() - 1);
-      k.Entry->Renamed = true;
-      break;
-    }
+// entry after the first, in listed order, is numbered. When every path is
+// its parent's and a name, none can meet: this runs only when the tree order
+// cannot be used.
+void NumberSharedPaths(TList<Keyed> &keyed, std::vector<Span> &spans, std::string &text) {
+  std::vector<std::string_view> paths;
+  paths.reserve(static_cast<std::size_t>(keyed.Count()));
+  for (const Keyed &k : keyed)
+    paths.push_back(std::string_view(text).substr(spans[k.Path].At, spans[k.Path].Length));
+  // The views into `text` are done with before it grows.
+  auto renamed = NumberApart(paths);
+  paths.clear();
+  spans.reserve(spans.size() + renamed.size());
+  for (const auto &[index, path] : renamed) {
+    Keyed &k = keyed[static_cast<int>(index)];
+    spans.push_back(
+        {static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(path.size())});
+    text += path;
+    k.Path = static_cast<std::uint32_t>(spans.size() - 1);
+    k.Entry->Renamed = true;
   }
-  return true;
 }
 
 }  // namespace
@@ -310,7 +274,8 @@ TListingOrder::TListingOrder(const TList<TSieFile *> &listed, const TSieFile *na
 
   TList<Keyed> keyed;
   keyed.SetCapacity(listed.Count());
-  for (TSieFile *entry : listed) keyed.Add({pathOf(entry), entry});
+  for (TSieFile *entry : listed)
+    keyed.Add({pathOf(entry), static_cast<std::uint32_t>(keyed.Count()), entry});
   // Ordinal: unsigned bytes, a shorter key before its extensions. Equal
   // paths keep their listing order.
   std::vector<std::uint32_t> order;
@@ -333,10 +298,12 @@ TListingOrder::TListingOrder(const TList<TSieFile *> &listed, const TSieFile *na
   }
 
   entries_.reserve(count);
+  listedAt_.reserve(count);
   pathAt_.reserve(count);
   pathLength_.reserve(count);
   for (const Keyed &k : keyed) {
     entries_.push_back(k.Entry);
+    listedAt_.push_back(k.Listed);
     const Span &span = spans[k.Path];
     pathAt_.push_back(span.At);
     pathLength_.push_back(span.Length);

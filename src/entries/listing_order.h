@@ -33,9 +33,13 @@ class TListingOrder {
   TSieFile *Entry(int index) const { return entries_[static_cast<std::size_t>(index)]; }
   // The FullPath of the entry at `index`; empty outside the listing.
   std::string_view Path(int index) const;
+  // Where the entry at `index` stood in the list the order was made from:
+  // the order in which the first of equal paths is chosen.
+  std::uint32_t ListedAt(int index) const { return listedAt_[static_cast<std::size_t>(index)]; }
 
  private:
   std::vector<TSieFile *> entries_;
+  std::vector<std::uint32_t> listedAt_;
   // Entry i's path is pathLength_[i] bytes of pathText_ from pathAt_[i]:
   // the sort reads one block of text far faster than strings all over memory.
   std::string pathText_;

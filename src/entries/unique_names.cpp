@@ -76,57 +76,79 @@ std::string_view Bytes(std::u16string_view key) {
   return {reinterpret_cast<const char *>(key.data()), key.size() * sizeof(char16_t)};
 }
 
-template <typename String>
-void RenameIn(TSieFile &top, String TSieFile::*nameOf) {
-  using Char = typename String::value_type;
-  // Folder by folder, breadth-first: no recursion, however deep the tree.
-  // Keys are views: of a child's own name where that is its key, else of a
-  // key or a new name kept in `store`, which never moves what it holds. New
-  // names are given once a folder is done, so the views of old ones last.
-  std::vector<TSieFile *> folders{&top};
+template <typename Char>
+std::vector<std::pair<std::size_t, std::basic_string<Char>>> NumberApartIn(
+    const std::vector<std::basic_string_view<Char>> &names, std::size_t limit) {
+  using String = std::basic_string<Char>;
+  std::vector<std::pair<std::size_t, String>> renamed;
+  // Keys are views: of a name itself where that compares as the host
+  // compares it, else of a key kept in `store`, which never moves what it
+  // holds. On Linux the host form turns '/' into "%2F" and then '\' into
+  // '/'; the second step changes no comparison, so a name without '/' is
+  // its own key. On Windows names compare case-blind.
   std::deque<String> store;
-  std::deque<std::pair<TSieFile *, String>> renames;
+  auto keyOf = [&store](std::basic_string_view<Char> name) -> std::string_view {
+#ifndef _WIN32
+    if (name.find(Char('/')) == std::basic_string_view<Char>::npos) return Bytes(name);
+    String key;
+    key.reserve(name.size() + 8);
+    for (const Char c : name) {
+      if (c == Char('/')) {
+        key += Char('%');
+        key += Char('2');
+        key += Char('F');
+      } else {
+        key += c;
+      }
+    }
+    return Bytes(std::basic_string_view<Char>(store.emplace_back(std::move(key))));
+#else
+    return Bytes(std::basic_string_view<Char>(store.emplace_back(HostKey(name))));
+#endif
+  };
   // Every name there is; and the names given out, each with the next number
   // to try for it, so that many copies of one name (a crafted dump can list
   // thousands) are numbered in one pass.
   TStringTable given;
+  for (const auto name : names) given.Insert(keyOf(name), 0);
+  if (given.Count() == names.size()) return renamed;
+  // The new names wait in `made`, which never moves them, while the tables
+  // hold views of them.
+  std::deque<std::pair<std::size_t, String>> made;
   TStringTable taken;
-  auto keyOf = [&store](const String &name) -> std::string_view {
-#ifndef _WIN32
-    if (std::none_of(name.begin(), name.end(),
-                     [](Char c) { return c == Char('/') || c == Char('\\'); }))
-      return Bytes(std::basic_string_view<Char>(name));
-#endif
-    return Bytes(std::basic_string_view<Char>(store.emplace_back(HostKey(name))));
-  };
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const auto [next, first] = taken.Insert(keyOf(names[i]), 2);
+    if (first) continue;
+    for (int &number = *next;; ++number) {
+      String candidate = Numbered(names[i], number, limit);
+      const std::string_view key = keyOf(candidate);
+      if (given.Find(key) != nullptr || taken.Find(key) != nullptr) continue;
+      ++number;
+      const String &kept = made.emplace_back(i, std::move(candidate)).second;
+      taken.Insert(keyOf(kept), 2);
+      break;
+    }
+  }
+  renamed.reserve(made.size());
+  for (auto &rename : made) renamed.push_back(std::move(rename));
+  return renamed;
+}
+
+template <typename String>
+void RenameIn(TSieFile &top, String TSieFile::*nameOf, std::size_t limit) {
+  using Char = typename String::value_type;
+  // Folder by folder, breadth-first: no recursion, however deep the tree.
+  std::vector<TSieFile *> folders{&top};
+  std::vector<std::basic_string_view<Char>> names;
   for (std::size_t f = 0; f < folders.size(); ++f) {
     const TList<TSieFile *> &children = folders[f]->Children();
     for (TSieFile *child : children)
       if (child->Children().Count() > 0) folders.push_back(child);
     if (children.Count() < 2) continue;
-    // Every name as stored, then the first of each kept and the others
-    // numbered past every name there is.
-    const auto count = static_cast<std::size_t>(children.Count());
-    store.clear();
-    given.Clear();
-    for (const TSieFile *child : children) given.Insert(keyOf(child->*nameOf), 0);
-    if (given.Count() == count) continue;
-    taken.Clear();
-    renames.clear();
-    for (TSieFile *child : children) {
-      const auto [next, first] = taken.Insert(keyOf(child->*nameOf), 2);
-      if (first) continue;
-      for (int &number = *next;; ++number) {
-        String renamed = NumberedName(std::basic_string_view<Char>(child->*nameOf), number);
-        const std::string_view renamedKey = keyOf(renamed);
-        if (given.Find(renamedKey) != nullptr || taken.Find(renamedKey) != nullptr) continue;
-        ++number;
-        const String &kept = renames.emplace_back(child, std::move(renamed)).second;
-        taken.Insert(keyOf(kept), 2);
-        break;
-      }
-    }
-    for (auto &[child, name] : renames) {
+    names.clear();
+    for (const TSieFile *child : children) names.emplace_back(child->*nameOf);
+    for (auto &[index, name] : NumberApartIn(names, limit)) {
+      TSieFile *child = children[static_cast<int>(index)];
       child->*nameOf = std::move(name);
       child->Renamed = true;
     }
@@ -160,15 +182,21 @@ std::u16string NumberedName(std::u16string_view name, int number, std::size_t li
   return Numbered(name, number, limit);
 }
 
-void AppendNumberedName(std::string &out, std::string_view name, int number, std::size_t limit) {
-  AppendNumbered(out, name, number, limit);
+std::vector<std::pair<std::size_t, std::string>> NumberApart(
+    const std::vector<std::string_view> &names, std::size_t limit) {
+  return NumberApartIn(names, limit);
+}
+
+std::vector<std::pair<std::size_t, std::u16string>> NumberApart(
+    const std::vector<std::u16string_view> &names, std::size_t limit) {
+  return NumberApartIn(names, limit);
 }
 
 void RenameDuplicateChildren(TSieFile &top, bool wide) {
   if (wide)
-    RenameIn(top, &TSieFile::WideName);
+    RenameIn(top, &TSieFile::WideName, TSieFile::kMaxWideName);
   else
-    RenameIn(top, &TSieFile::Name);
+    RenameIn(top, &TSieFile::Name, TSieFile::kMaxShortName);
 }
 
 }  // namespace quarn

@@ -18,6 +18,8 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "entries/sie_file.h"
 
@@ -37,10 +39,15 @@ std::string NumberedName(std::string_view name, int number,
 std::u16string NumberedName(std::u16string_view name, int number,
                             std::size_t limit = TSieFile::kMaxWideName);
 
-// The same appended to `out`; `name` may lie in `out` when `out` has room
-// for `limit` more bytes, so that appending does not move it.
-void AppendNumberedName(std::string &out, std::string_view name, int number,
-                        std::size_t limit = TSieFile::kMaxShortName);
+// The one rule for duplicates, for names in a folder and for whole paths
+// alike: where several of `names` meet as the host compares them, every one
+// after the first (in the order given) gets NumberedName with the first
+// number from 2 up that meets none of `names` and no new name given before.
+// The new names with their indexes, in that order.
+std::vector<std::pair<std::size_t, std::string>> NumberApart(
+    const std::vector<std::string_view> &names, std::size_t limit = TSieFile::kMaxShortName);
+std::vector<std::pair<std::size_t, std::u16string>> NumberApart(
+    const std::vector<std::u16string_view> &names, std::size_t limit = TSieFile::kMaxWideName);
 
 // The form in which the host's file system compares a name or path: its
 // host form, upper-cased on Windows.

@@ -1,11 +1,9 @@
 #include "entries/wide_listing.h"
 
-#include <deque>
 #include <unordered_map>
 
 #include "entries/unique_names.h"
 #include "platform/platform.h"
-#include "util/string_table.h"
 #include "util/utf8.h"
 
 namespace quarn {
@@ -58,15 +56,7 @@ std::string NarrowFromWide(std::u16string_view wide) {
   return narrow;
 }
 
-namespace {
-
-std::string_view Bytes(std::u16string_view text) {
-  return {reinterpret_cast<const char *>(text.data()), text.size() * sizeof(char16_t)};
-}
-
-}  // namespace
-
-TWideListing::TWideListing(const TList<TSieFile *> &listing, TSieFile &namelessRoot) {
+TWideListing::TWideListing(const TListingOrder &listing, TSieFile &namelessRoot) {
   // Names: breadth-first over the tree, no recursion.
   std::vector<TSieFile *> all{&namelessRoot};
   for (std::size_t i = 0; i < all.size(); ++i) {
@@ -114,7 +104,7 @@ TWideListing::TWideListing(const TList<TSieFile *> &listing, TSieFile &namelessR
   const int count = listing.Count();
   at_.reserve(static_cast<std::size_t>(count));
   length_.reserve(static_cast<std::size_t>(count));
-  for (TSieFile *entry : listing) {
+  for (TSieFile *entry : listing.Entries()) {
     const std::u16string p = pathOf(entry);
     if (entry->Children().Count() > 0) parents.emplace(entry, p);
     at_.push_back(static_cast<std::uint32_t>(text_.size()));
@@ -123,31 +113,22 @@ TWideListing::TWideListing(const TList<TSieFile *> &listing, TSieFile &namelessR
   }
 
   // Where whole paths still meet (names holding backslashes, paths cut at
-  // their limit), every entry after the first is numbered.
-  // The keys' text stays where it is while the tables hold views of it.
-  std::deque<std::u16string> keys(static_cast<std::size_t>(count));
-  TStringTable given;
-  for (int i = 0; i < count; ++i) {
-    keys[static_cast<std::size_t>(i)] = HostKey(Path(i));
-    given.Insert(Bytes(keys[static_cast<std::size_t>(i)]), 0);
-  }
-  if (given.Count() == static_cast<std::size_t>(count)) return;
-  TStringTable taken;
-  for (int i = 0; i < count; ++i) {
-    const auto [next, first] = taken.Insert(Bytes(keys[static_cast<std::size_t>(i)]), 2);
-    if (first) continue;
-    for (int &number = *next;; ++number) {
-      std::u16string candidate = NumberedName(Path(i), number);
-      std::u16string key = HostKey(candidate);
-      if (given.Find(Bytes(key)) != nullptr || taken.Find(Bytes(key)) != nullptr) continue;
-      ++number;
-      listing[i]->Renamed = true;
-      at_[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(text_.size());
-      length_[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(candidate.size());
-      text_ += candidate;
-      taken.Insert(Bytes(keys.emplace_back(std::move(key))), 2);
-      break;
-    }
+  // their limit), every entry after the first is numbered, taken in the
+  // order the narrow listing takes them.
+  std::vector<int> byListed(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) byListed[listing.ListedAt(i)] = i;
+  std::vector<std::u16string_view> paths;
+  paths.reserve(static_cast<std::size_t>(count));
+  for (const int i : byListed) paths.push_back(Path(i));
+  // The views into `text_` are done with before it grows.
+  auto renamed = NumberApart(paths);
+  paths.clear();
+  for (const auto &[index, path] : renamed) {
+    const auto i = static_cast<std::size_t>(byListed[index]);
+    listing.Entry(static_cast<int>(i))->Renamed = true;
+    at_[i] = static_cast<std::uint32_t>(text_.size());
+    length_[i] = static_cast<std::uint32_t>(path.size());
+    text_ += path;
   }
 }
 

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "entries/listing_order.h"
 #include "entries/sie_file.h"
 #include "util/tlist.h"
 
@@ -31,8 +32,10 @@ class TWideListing {
  public:
   // Gives every entry of the tree below `namelessRoot` a WideName (from its
   // Name where the reader left none), numbers the duplicates among them and
-  // works out the path of each of `listing`'s entries, in its order.
-  TWideListing(const TList<TSieFile *> &listing, TSieFile &namelessRoot);
+  // works out the path of each of `listing`'s entries, in its order. Where
+  // whole paths still meet, the first is chosen as the narrow listing
+  // chooses it, so both interfaces number the same entries.
+  TWideListing(const TListingOrder &listing, TSieFile &namelessRoot);
 
   // The path of the entry at `index` of the listing; empty outside it.
   std::u16string_view Path(int index) const;

@@ -154,7 +154,7 @@ int TQuarn::ReadHeaderExW(tHeaderDataExW *header) {
 }
 
 const TWideListing &TQuarn::Wide() {
-  if (!wide_) wide_ = std::make_unique<TWideListing>(listing_, *rootEntry_);
+  if (!wide_) wide_ = std::make_unique<TWideListing>(order_, *rootEntry_);
   return *wide_;
 }
 

@@ -5,17 +5,11 @@
 #include <vector>
 
 #include "platform/host_path.h"
+#include "util/utf8.h"
 
 namespace quarn {
 
 namespace {
-
-// How many UTF-16 units of `text` to keep so that at most `limit` remain
-// and no surrogate pair is split.
-std::size_t WideCut(std::u16string_view text, std::size_t limit) {
-  if (text.size() <= limit) return text.size();
-  return limit > 0 && text[limit - 1] >= 0xD800 && text[limit - 1] <= 0xDBFF ? limit - 1 : limit;
-}
 
 // Every piece between backslashes or slashes that is exactly "." or ".."
 // has its dots written as "%2E".
@@ -78,8 +72,7 @@ void AppendJoined(std::basic_string<Char> &out, std::basic_string_view<Char> par
   if (out.size() > start && out[start] == kBackslash) out.erase(start, 1);
   // UTF-16 keeps a surrogate pair whole; bytes are cut where the limit falls.
   if constexpr (sizeof(Char) == 2) {
-    if (left == 0 && out.size() > start && out.back() >= 0xD800 && out.back() <= 0xDBFF)
-      out.pop_back();
+    if (left == 0 && out.size() > start && IsHighSurrogate(out.back())) out.pop_back();
   }
   // A cut that leaves a last piece of "." or ".." would name a folder above
   // the entry's own: the path ends before that piece instead.
@@ -103,7 +96,7 @@ std::string EscapeDotPieces(const std::string &name) { return ShortName(EscapeDo
 
 std::u16string EscapeDotPieces(std::u16string_view name) {
   std::u16string safe = EscapeDots<char16_t>(name);
-  if (safe.size() > TSieFile::kMaxWideName) safe.resize(WideCut(safe, TSieFile::kMaxWideName));
+  if (safe.size() > TSieFile::kMaxWideName) safe.resize(Utf16Cut(safe, TSieFile::kMaxWideName));
   return safe;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/host_path.h"
 #include "platform/platform.h"
 #include "util/string_table.h"
+#include "util/utf8.h"
 
 namespace quarn {
 
@@ -17,14 +18,8 @@ std::size_t CharacterCut(std::string_view text, std::size_t limit) {
   return NarrowCut(text, limit);
 }
 
-// The same for UTF-16 units: a surrogate pair stays whole.
 std::size_t CharacterCut(std::u16string_view text, std::size_t limit) {
-  if (text.size() <= limit) return text.size();
-  std::size_t keep = limit;
-  if (keep > 0 && text[keep] >= 0xDC00 && text[keep] <= 0xDFFF && text[keep - 1] >= 0xD800 &&
-      text[keep - 1] <= 0xDBFF)
-    --keep;
-  return keep;
+  return Utf16Cut(text, limit);
 }
 
 // Appends `name` numbered to `out`, at most `limit` units; `name` may lie in

@@ -6,6 +6,7 @@
 
 #include "platform/host_path.h"
 #include "platform/platform.h"
+#include "util/utf8.h"
 
 namespace quarn {
 
@@ -71,9 +72,7 @@ void FillCommon(Record &header, const TSieFile &entry) {
 // `text` into a field of `capacity` units, cut to capacity - 1 and ended by
 // a NUL; a UTF-16 cut never splits a surrogate pair.
 void CopyInto(WCX_WCHAR *field, std::size_t capacity, std::u16string_view text) {
-  std::size_t used = std::min(text.size(), capacity - 1);
-  if (used < text.size() && used > 0 && text[used - 1] >= 0xD800 && text[used - 1] <= 0xDBFF)
-    --used;
+  const std::size_t used = Utf16Cut(text, capacity - 1);
   for (std::size_t i = 0; i < used; ++i) field[i] = static_cast<WCX_WCHAR>(text[i]);
   field[used] = 0;
 }

@@ -1,8 +1,10 @@
-// Strict UTF-8: one code point at a time.
+// Unicode text: strict UTF-8, one code point at a time, and the one cut of
+// UTF-16 text that keeps surrogate pairs whole.
 #ifndef QUARN_UTIL_UTF8_H
 #define QUARN_UTIL_UTF8_H
 
 #include <cstddef>
+#include <string_view>
 
 namespace quarn {
 
@@ -11,6 +13,16 @@ namespace quarn {
 // not one: stray continuation bytes, overlong forms, surrogates, values past
 // U+10FFFF and sequences cut short all count as invalid.
 std::size_t DecodeUtf8(const unsigned char *bytes, std::size_t available, char32_t *codePoint);
+
+// The first unit of a surrogate pair.
+constexpr bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// How many UTF-16 units of `text` to keep so that at most `limit` remain and
+// no surrogate pair is split.
+inline std::size_t Utf16Cut(std::u16string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+  return limit > 0 && IsHighSurrogate(text[limit - 1]) ? limit - 1 : limit;
+}
 
 }  // namespace quarn
 

@@ -51,25 +51,17 @@ InputProblem CheckInputFile(const std::string &path) {
 }
 
 DumpVerdict JudgeDump(const std::string &path) {
-  std::vector<char> name(path.begin(), path.end());
-  name.push_back('\0');
-  if (CanYouHandleThisFile(name.data()) != 0) return {true, "Siemens flash dump"};
-
-  std::error_code error;
-  const std::uintmax_t size = fs::file_size(PathFromNarrow(path), error);
-  if (!error && size != kDumpSize) {
-    return {false, "not a Siemens flash dump (size " + std::to_string(size) + " bytes, expected " +
-                       std::to_string(kDumpSize) + ")"};
-  }
-  char found[sizeof kSignature] = {};
-  bool readSignature = false;
-  if (std::FILE *file = std::fopen(path.c_str(), "rb")) {
-    readSignature = std::fseek(file, kSignatureOffset, SEEK_SET) == 0 &&
-                    std::fread(found, 1, sizeof found, file) == sizeof found;
-    std::fclose(file);
-  }
-  if (readSignature && std::memcmp(found, kSignature, sizeof found) != 0) {
-    return {false, "not a Siemens flash dump (no \"SIEMENS\" signature at offset 544)"};
+  std::uint64_t size = 0;
+  switch (RecognisePath(path, size)) {
+    case TRecognition::Dump:
+      return {true, "Siemens flash dump"};
+    case TRecognition::WrongSize:
+      return {false, "not a Siemens flash dump (size " + std::to_string(size) +
+                         " bytes, expected " + std::to_string(kDumpSize) + ")"};
+    case TRecognition::NoSignature:
+      return {false, "not a Siemens flash dump (no \"SIEMENS\" signature at offset 544)"};
+    case TRecognition::Unreadable:
+      break;
   }
   return {false, "not a Siemens flash dump (cannot be read)"};
 }

@@ -17,6 +17,25 @@ constexpr std::uint32_t kDumpSize = FlashWindowSize;
 constexpr std::uint32_t kSignatureOffset = 544;
 constexpr char kSignature[7] = {'S', 'I', 'E', 'M', 'E', 'N', 'S'};  // no NUL
 
+// What recognition makes of a file: the one verdict behind
+// CanYouHandleThisFile(W), what the core reports of an open dump and the
+// command's probe.
+enum class TRecognition {
+  Dump,         // the size of a full dump, and the signature
+  WrongSize,    // any other size
+  NoSignature,  // the size of a full dump, other bytes at the signature's place
+  Unreadable,   // the size of a full dump, but its bytes cannot be read
+};
+// The verdict for a file of `size` bytes whose bytes at kSignatureOffset are
+// `found` (`count` of them, fewer when they could not all be read).
+constexpr TRecognition Recognise(std::uint64_t size, const char *found, std::uint64_t count) {
+  if (size != kDumpSize) return TRecognition::WrongSize;
+  if (count < sizeof kSignature) return TRecognition::Unreadable;
+  for (std::uint32_t i = 0; i < sizeof kSignature; ++i)
+    if (found[i] != kSignature[i]) return TRecognition::NoSignature;
+  return TRecognition::Dump;
+}
+
 }  // namespace quarn
 
 #endif

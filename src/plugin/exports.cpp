@@ -7,6 +7,7 @@
 
 #include "flash/dump_format.h"
 #include "platform/platform.h"
+#include "plugin/load_dump.h"
 #include "plugin/quarn.h"
 #include "wcxhead.h"
 
@@ -16,24 +17,8 @@ namespace {
 
 TQuarn *ArchiveOf(void *handle) { return TQuarn::FromHandle(handle); }
 
-// Whether the file opened as `file` is a dump: its size and signature. The
-// file is closed.
-bool IsDump(HANDLE file) {
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool answer = false;
-  DWORD sizeHigh = 0;
-  const DWORD sizeLow = GetFileSize(file, &sizeHigh);
-  if (sizeHigh == 0 && sizeLow == quarn::kDumpSize &&
-      SetFilePointer(file, quarn::kSignatureOffset, nullptr, FILE_BEGIN) !=
-          INVALID_SET_FILE_POINTER) {
-    char buffer[sizeof quarn::kSignature] = {};
-    DWORD read = 0;
-    if (ReadFile(file, buffer, sizeof buffer, &read, nullptr))
-      answer = std::equal(buffer, buffer + sizeof buffer, quarn::kSignature);
-  }
-  CloseHandle(file);
-  return answer;
-}
+// Whether the file opened as `file` is a dump; the file is closed.
+bool IsDump(HANDLE file) { return quarn::RecogniseFile(file) == quarn::TRecognition::Dump; }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 

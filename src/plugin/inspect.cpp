@@ -7,6 +7,7 @@
 #include "flash/dump_format.h"
 #include "flash/flash_image.h"
 #include "plugin/content.h"
+#include "plugin/load_dump.h"
 #include "plugin/quarn.h"
 
 namespace quarn {
@@ -37,6 +38,14 @@ TDumpPlace PlaceOf(std::uint32_t address) {
 }
 
 }  // namespace
+
+TRecognition RecognisePath(const std::string &path, std::uint64_t &size) {
+  size = 0;
+  return RecogniseFile(CreateFileA(path.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+                       &size);
+}
 
 std::string EntryProblem(void *handle) {
   const TQuarn *archive = TQuarn::FromHandle(handle);
@@ -159,8 +168,8 @@ TDumpFacts TInspector::Dump() const {
   facts.Size = window.Size();
   for (std::uint32_t i = 0; i < sizeof kSignature && kSignatureOffset + i < facts.Size; ++i)
     facts.Signature += static_cast<char>(window.Data()[kSignatureOffset + i]);
-  facts.Recognised =
-      facts.Size == kDumpSize && facts.Signature == std::string_view(kSignature, sizeof kSignature);
+  facts.Recognised = Recognise(facts.Size, facts.Signature.data(), facts.Signature.size()) ==
+                     TRecognition::Dump;
   facts.Date = dump.ArcDate();
   facts.Time = dump.ArcTime();
 

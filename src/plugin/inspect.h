@@ -12,11 +12,17 @@
 #include <string_view>
 #include <vector>
 
+#include "flash/dump_format.h"
+
 namespace quarn {
 
 class TQuarn;
 class TSieFile;
 class TEntryDisk;
+
+// Recognition of the file a narrow path names (as CanYouHandleThisFile
+// opens it), with its size where it is known.
+TRecognition RecognisePath(const std::string &path, std::uint64_t &size);
 
 // Why testing the entry ReadHeader returned last answers bad data, in words
 // ("incomplete: the chain ends at a missing part"); empty when it passes or

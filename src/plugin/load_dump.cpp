@@ -120,4 +120,20 @@ int LoadDump(HANDLE opened, std::unique_ptr<TDump> &dump) {
   return 0;
 }
 
+TRecognition RecogniseFile(HANDLE file, std::uint64_t *size) {
+  if (file == INVALID_HANDLE_VALUE) return TRecognition::Unreadable;
+  DWORD sizeHigh = 0;
+  const DWORD sizeLow = GetFileSize(file, &sizeHigh);
+  const std::uint64_t bytes = (std::uint64_t{sizeHigh} << 32) | sizeLow;
+  if (size != nullptr) *size = bytes;
+  char found[sizeof kSignature] = {};
+  DWORD read = 0;
+  if (bytes == kDumpSize &&
+      SetFilePointer(file, kSignatureOffset, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+      !ReadFile(file, found, sizeof found, &read, nullptr))
+    read = 0;
+  CloseHandle(file);
+  return Recognise(bytes, found, read);
+}
+
 }  // namespace quarn

@@ -3,9 +3,11 @@
 #ifndef QUARN_PLUGIN_LOAD_DUMP_H
 #define QUARN_PLUGIN_LOAD_DUMP_H
 
+#include <cstdint>
 #include <memory>
 
 #include "flash/dump.h"
+#include "flash/dump_format.h"
 #include "platform/platform.h"
 
 namespace quarn {
@@ -16,6 +18,11 @@ namespace quarn {
 // held whole. Returns 0 with `dump` set, or the WCX code of the failure:
 // E_EOPEN, E_NO_MEMORY or E_EREAD.
 int LoadDump(HANDLE file, std::unique_ptr<TDump> &dump);
+
+// Recognition of the file opened as `file` (INVALID_HANDLE_VALUE when it
+// could not be), from its size and the bytes at the signature's place; the
+// file is closed. `size` gets the file's size where it is known.
+TRecognition RecogniseFile(HANDLE file, std::uint64_t *size = nullptr);
 
 }  // namespace quarn
 

@@ -79,7 +79,7 @@ std::string ResultMessage(int result) {
     case E_SUCCESS:
       return "ok";
     case E_BAD_DATA:
-      return "bad data: content lies outside the dump";
+      return "bad data: the entry is damaged";
     case E_ECREATE:
       return "cannot create file";
     case E_EWRITE:

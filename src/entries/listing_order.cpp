@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "entries/listing_path.h"
 #include "entries/unique_names.h"
 #include "util/string_table.h"
 

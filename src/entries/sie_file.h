@@ -1,16 +1,18 @@
 // TSieFile: one item of an opened dump's listing (a disk's raw image, a
-// directory or file of a disk's flash file system, an EEPROM block), or the
-// archive object's nameless root. Its content is an ordered list of extents,
-// each lying in the image at a phone address or in a buffer the entry owns.
+// directory or file of a disk's flash file system, an EEPROM block, a lost
+// chunk), or the archive object's nameless root; what kind it is, and what
+// the reader found wrong with it. Its content is an ordered list of
+// extents, each lying in the image at a phone address or in a buffer the
+// entry owns. How names and paths are cut and escaped: listing_path.h;
+// numbered apart: unique_names.h; where extraction put an entry:
+// extract_paths.h.
 #ifndef QUARN_ENTRIES_SIE_FILE_H
 #define QUARN_ENTRIES_SIE_FILE_H
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "util/tlist.h"
@@ -166,44 +168,6 @@ class TSieFile {
   std::vector<TEntryFinding> findings_;
   std::uint8_t damage_ = 0;  // TEntryDamage bits of findings_
 };
-
-// Where extraction put the entries of one tree, from the destinations it
-// learned: an entry's path on the target disk is its ExtractDir followed by
-// its name in the host's form. Each path is worked out once, for callers that
-// ask of every entry of a tree (the directory fix-up at close). For the
-// narrow interface, from DestDir and Name; for the Unicode one, from DestDirW
-// and WideName.
-template <typename String>
-class TExtractPathsOf {
- public:
-  // Paths longer than `maxLength` count as none, and so do those below them.
-  explicit TExtractPathsOf(std::size_t maxLength);
-  // None when no learned destination anchors the entry: nothing was
-  // extracted into its folder, or above it.
-  const std::optional<String> &PathOf(const TSieFile &entry);
-
- private:
-  std::size_t maxLength_;
-  std::unordered_map<const TSieFile *, std::optional<String>> paths_;
-  std::vector<const TSieFile *> chain_;
-};
-using TExtractPaths = TExtractPathsOf<std::string>;
-using TExtractPathsW = TExtractPathsOf<std::u16string>;
-
-// Cuts a byte string to a short name's length.
-std::string ShortName(std::string text);
-
-// A name as it may stand in a listing path: every piece between backslashes
-// or slashes that is exactly "." or ".." has its dots written as "%2E", so no
-// name can lead a host out of the folder it extracts into.
-std::string EscapeDotPieces(const std::string &name);
-// The same in UTF-16, cut to kMaxWideName units.
-std::u16string EscapeDotPieces(std::u16string_view name);
-
-// The name a disk's entries are listed under: the disk's name with `suffix`
-// (".BIN" for its raw image, nothing for its root directory), as any other
-// name is escaped and cut.
-std::string DiskEntryName(const std::string &diskName, std::string_view suffix = {});
 
 }  // namespace quarn
 

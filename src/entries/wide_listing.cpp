@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "entries/listing_path.h"
 #include "entries/unique_names.h"
 #include "platform/platform.h"
 #include "util/utf8.h"

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <string_view>
 
+#include "entries/listing_path.h"
 #include "ffs/flash_fs.h"
 #include "flash/sie_disk.h"
 
@@ -79,7 +80,6 @@ void TDiskReader::EnsureRoot() {
 void TDiskReader::ListLeftovers() {
   const DiskKind kind = ClassifyDisk(disk_.DiskName());
   const int chunks = ChunkList.Count();
-  disk_.Stats().LeftoverChunks = static_cast<std::uint32_t>(chunks);
   if (kind == DiskKind::Plain && chunks == 0) return;
   if (disk_.Root() == nullptr && !budget_.TakeEntry()) return;
   EnsureRoot();

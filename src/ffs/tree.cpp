@@ -2,6 +2,7 @@
 // breadth-first, and the removal of every part and chunk an entry uses.
 #include <algorithm>
 
+#include "entries/listing_path.h"
 #include "ffs/flash_fs.h"
 #include "flash/sie_disk.h"
 

@@ -22,7 +22,6 @@ struct TDiskStats {
   std::uint32_t DeadSlots = 0;       // descriptors passed over (marked dead, or unreadable)
   std::uint32_t UnwrittenSlots = 0;  // erased slots, from the first of a block's down
   std::uint32_t Parts = 0;           // header and data chunks paired into parts
-  std::uint32_t LeftoverChunks = 0;  // live chunks no entry uses: EEPROM blocks or lost blocks
   bool CutByLimit = false;           // the archive's allowance of chunks ran out in this disk
 };
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "entries/extract_paths.h"
 #include "platform/host_path.h"
 #include "platform/platform.h"
 #include "plugin/host_text.h"

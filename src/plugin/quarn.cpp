@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "entries/listing_path.h"
 #include "entries/unique_names.h"
 #include "platform/platform.h"
 #include "plugin/host_record.h"

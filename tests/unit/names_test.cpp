@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dump_builder.h"
+#include "entries/listing_path.h"
 #include "entries/sie_file.h"
 #include "ffs/flash_fs.h"
 #include "ffs_builder.h"

@@ -11,6 +11,8 @@
 #include "bench_support.h"
 #include "crafted_dumps.h"
 #include "dense_dump.h"
+#include "entries/listing_order.h"
+#include "plugin/quarn.h"
 #include "sample/default_sample.h"
 #include "sample/description.h"
 #include "sample/layout.h"
@@ -84,6 +86,38 @@ BENCHMARK(BM_TestSample)->Unit(benchmark::kMillisecond);
 // file system, EEPROM blocks, the sorted listing and every record.
 void BM_OpenAndListDenseDump(benchmark::State &state) { OpenAndList(state, DensePath()); }
 BENCHMARK(BM_OpenAndListDenseDump)->Unit(benchmark::kMillisecond);
+
+// The listing order of the dense dump's entries alone, found folder by
+// folder as opening does, and by sorting whole paths: what keeps the
+// folder-by-folder order worth its code.
+void ListingOrderOfDense(benchmark::State &state, quarn::TListingOrder::TMethod method) {
+  static const DumpBuilder dump = quarn::testing::DenseDump();
+  const quarn::TQuarn archive(quarn::TDump::Copy(dump.Data().data(), dump.Size()), PK_OM_LIST);
+  // The entries as opening lists them before the order: disk by disk, each
+  // disk's raw image after its entries.
+  quarn::TList<quarn::TSieFile *> listed;
+  int image = 0;
+  const quarn::TList<quarn::TSieFile *> &top = archive.RootEntry().Children();
+  for (const auto &disk : archive.Disks()) {
+    if (const auto *entries = disk->Entries())
+      for (quarn::TSieFile *entry : *entries) listed.Add(entry);
+    while (image < top.Count() && top[image]->Disk != nullptr) ++image;
+    if (image < top.Count()) listed.Add(top[image++]);
+  }
+  for (auto _ : state) {
+    const quarn::TListingOrder order(listed, &archive.RootEntry(), method);
+    benchmark::DoNotOptimize(order.Count());
+  }
+  state.counters["entries"] = archive.Listing().Count();
+}
+void BM_ListingOrderDenseByFolder(benchmark::State &state) {
+  ListingOrderOfDense(state, quarn::TListingOrder::TMethod::Tree);
+}
+BENCHMARK(BM_ListingOrderDenseByFolder)->Unit(benchmark::kMillisecond);
+void BM_ListingOrderDenseWholePaths(benchmark::State &state) {
+  ListingOrderOfDense(state, quarn::TListingOrder::TMethod::WholePaths);
+}
+BENCHMARK(BM_ListingOrderDenseWholePaths)->Unit(benchmark::kMillisecond);
 
 void BM_OpenEverySlotLive(benchmark::State &state) {
   static const std::string path =

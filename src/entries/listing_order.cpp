@@ -228,7 +228,8 @@ void NumberSharedPaths(TList<Keyed> &keyed, std::vector<Span> &spans, std::strin
 
 }  // namespace
 
-TListingOrder::TListingOrder(const TList<TSieFile *> &listed, const TSieFile *namelessRoot) {
+TListingOrder::TListingOrder(const TList<TSieFile *> &listed, const TSieFile *namelessRoot,
+                             TMethod method) {
   // Each path once, from the parent's path: no entry's chain of ancestors is
   // walked more than once, however deep the tree. Parents that are not
   // listed (the nameless root) get a path of their own too. The paths lie
@@ -280,7 +281,7 @@ TListingOrder::TListingOrder(const TList<TSieFile *> &listed, const TSieFile *na
   // Ordinal: unsigned bytes, a shorter key before its extensions. Equal
   // paths keep their listing order.
   std::vector<std::uint32_t> order;
-  if (TreeOrder(order, keyed, spans, text, index, namelessRoot)) {
+  if (method == TMethod::Tree && TreeOrder(order, keyed, spans, text, index, namelessRoot)) {
     TList<Keyed> sorted;
     sorted.SetCapacity(keyed.Count());
     for (const std::uint32_t i : order) sorted.Add(keyed[static_cast<int>(i)]);

@@ -24,9 +24,14 @@ namespace quarn {
 class TListingOrder {
  public:
   TListingOrder() = default;
+  // How the order is found: folder by folder where the tree allows it (an
+  // honest dump always does, at three quarters of the cost), else by
+  // sorting whole paths. `WholePaths` forces the second, to measure both.
+  enum class TMethod { Tree, WholePaths };
   // `listed`: the entries to list, each once, all hanging below
   // `namelessRoot` (which is not listed itself) or below no entry at all.
-  TListingOrder(const TList<TSieFile *> &listed, const TSieFile *namelessRoot);
+  TListingOrder(const TList<TSieFile *> &listed, const TSieFile *namelessRoot,
+                TMethod method = TMethod::Tree);
 
   int Count() const { return static_cast<int>(entries_.size()); }
   const std::vector<TSieFile *> &Entries() const { return entries_; }

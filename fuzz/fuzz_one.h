@@ -100,7 +100,10 @@ inline std::size_t FuzzOne(const std::uint8_t *data, std::size_t size, const std
     ++listed;
     char empty[1] = "";
     ProcessFile(handle, PK_TEST, nullptr, empty);
-    if (extracted < 16 && header.UnpSize >= 0 && header.UnpSize <= 0x40000 && listed % 3 == 1) {
+    // The whole size, not the record's low 32 bits: a crafted entry can be
+    // many GiB.
+    const TSieFile *entry = static_cast<TQuarn *>(handle)->Current();
+    if (extracted < 16 && entry != nullptr && entry->Size <= 0x40000 && listed % 3 == 1) {
       ProcessFile(handle, PK_EXTRACT, nullptr, name.data());
       ++extracted;
     }

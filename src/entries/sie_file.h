@@ -102,7 +102,7 @@ class TSieFile {
     if (count > children_.Capacity()) children_.SetCapacity(count);
   }
 
-  // Appends an extent and adds its size to Size (a 32-bit sum that wraps).
+  // Appends an extent and adds its size to Size.
   void AddExtent(TExtent extent);
 
   // The entry's path in the listing: the names from its disk's root down,
@@ -144,7 +144,9 @@ class TSieFile {
   std::uint16_t Id = 0;              // part id of the first part
   std::uint16_t ParentId = 0;        // the first part's parent id as stored
   std::uint32_t Attr = 0;            // FAT attribute bits; 0x10 marks a directory
-  std::uint32_t Size = 0;            // sum of the extents' sizes
+  // Sum of the extents' sizes: what extraction writes of a sound entry. In
+  // 64 bits, so that no count of parts can make it wrap.
+  std::uint64_t Size = 0;
   std::string Name;                  // at most 255 bytes, narrow code page
   // The name in UTF-16, for the Unicode interface: as the phone stored it
   // where that was UTF-8, else Name as the narrow code page reads it (see

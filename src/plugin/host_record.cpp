@@ -58,10 +58,10 @@ namespace {
 template <typename Record>
 void FillCommon(Record &header, const TSieFile &entry) {
   header.Flags = 0;
-  header.PackSize = entry.Size;
-  header.PackSizeHigh = 0;
-  header.UnpSize = entry.Size;
-  header.UnpSizeHigh = 0;
+  header.PackSize = static_cast<std::uint32_t>(entry.Size);
+  header.PackSizeHigh = static_cast<std::uint32_t>(entry.Size >> 32);
+  header.UnpSize = static_cast<std::uint32_t>(entry.Size);
+  header.UnpSizeHigh = static_cast<std::uint32_t>(entry.Size >> 32);
   header.HostOS = 0;
   header.FileTime = HostFileTime(entry.Date, entry.Time);
   header.UnpVer = 0;
@@ -101,8 +101,10 @@ void FillHeader(tHeaderData &header, const char (&arcName)[260], const TSieFile 
   std::memcpy(header.ArcName, arcName, sizeof header.ArcName);
   HostPathInto(header.FileName, sizeof header.FileName, path);
   header.Flags = 0;
-  header.PackSize = static_cast<int>(entry.Size);
-  header.UnpSize = static_cast<int>(entry.Size);
+  // The record holds the low 32 bits; ReadHeaderEx and ReadHeaderExW give
+  // the whole size.
+  header.PackSize = static_cast<int>(static_cast<std::uint32_t>(entry.Size));
+  header.UnpSize = static_cast<int>(static_cast<std::uint32_t>(entry.Size));
   header.HostOS = 0;
   header.FileTime = HostFileTime(entry.Date, entry.Time);
   header.UnpVer = 0;

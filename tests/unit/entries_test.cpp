@@ -12,6 +12,7 @@
 #include "entries/unique_names.h"
 #include "entries/wide_listing.h"
 #include "platform/host_path.h"
+#include "plugin/host_record.h"
 
 namespace quarn {
 namespace {
@@ -136,7 +137,7 @@ TEST(ParentTest, AddChildKeepsAnExistingPositionAndRemoveChildDetaches) {
   EXPECT_EQ(p->Children().Count(), 1);
 }
 
-TEST(ExtentTest, SizeIsTheWrappingSumOfExtents) {
+TEST(ExtentTest, SizeIsTheWholeSumOfExtentsAndTheRecordsCarryIt) {
   TSieFile e;
   TExtent big;
   big.Size = 0xFFFFF000;
@@ -144,8 +145,23 @@ TEST(ExtentTest, SizeIsTheWrappingSumOfExtents) {
   TExtent more;
   more.Size = 0x2000;
   e.AddExtent(std::move(more));
-  EXPECT_EQ(e.Size, 0x1000u);
+  EXPECT_EQ(e.Size, 0x100001000u);
   EXPECT_EQ(e.Extents.Count(), 2);
+  // ReadHeader's record holds the low 32 bits; the others the whole size.
+  tHeaderData narrow{};
+  const char arcName[260] = "a";
+  FillHeader(narrow, arcName, e, "f");
+  EXPECT_EQ(static_cast<std::uint32_t>(narrow.UnpSize), 0x1000u);
+  tHeaderDataEx ex{};
+  FillHeader(ex, "a", e, "f");
+  tHeaderDataExW wide{};
+  FillHeader(wide, u"a", e, u"f");
+  for (const auto &[low, high] : {std::pair{ex.UnpSize, ex.UnpSizeHigh},
+                                  std::pair{ex.PackSize, ex.PackSizeHigh},
+                                  std::pair{wide.UnpSize, wide.UnpSizeHigh}}) {
+    EXPECT_EQ(low, 0x1000u);
+    EXPECT_EQ(high, 1u);
+  }
 }
 
 TEST(UniqueNamesTest, CopiesAfterTheFirstAreNumberedPastEveryName) {

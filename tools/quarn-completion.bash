@@ -25,7 +25,7 @@ _quarn() {
     cword=$COMP_CWORD
   fi
 
-  local commands="probe list extract test info help"
+  local commands="probe list extract test info help version"
   if ((cword == 1)); then
     local first=$commands
     [[ $cur == -* ]] && first="-h --help -V --version"

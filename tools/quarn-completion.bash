@@ -4,6 +4,10 @@
 #   source tools/quarn-completion.bash            # this shell
 #   cp tools/quarn-completion.bash ~/.local/share/bash-completion/completions/quarn
 #
+# Installed (cmake --install, the Debian package) as
+# share/bash-completion/completions/quarn, where bash-completion loads it the
+# first time quarn is completed.
+#
 # Entry paths come from `quarn list` of the dump named on the line (a regular
 # file only: a pipe can be read once).
 

@@ -2,7 +2,8 @@
 # not building for Windows):
 #   - `cmake --install` with the GNU directories: quarn and make-sample in
 #     bin, the plugin in LIBDIR/quarn, the manual page, the bash completion
-#     where bash-completion looks for it, the README in share/doc/quarn.
+#     where bash-completion looks for it, the README in share/doc/quarn;
+#   - `cpack -G DEB` (or the `package` target): quarn_VERSION_ARCH.deb.
 
 # The plugin goes in the multiarch library directory also under /usr/local,
 # where Debian's own search paths have one too, so that the package and a
@@ -40,3 +41,32 @@ install(FILES ${QUARN_MAN_PAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/tools/quarn-completion.bash
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME quarn)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/quarn)
+
+# The Debian package. The maintainer's address and the homepage are
+# placeholders until the project has public ones.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quarn)
+set(CPACK_PACKAGE_CONTACT "Quarn maintainers <maintainers@quarn.example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "read flash dumps of Siemens mobile phones as archives")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Quarn opens a full flash dump of a Siemens mobile phone, the 32 MiB image\n"
+  "of the phone's flash memory, as a read-only archive: each flash disk as a\n"
+  "raw image, the flash file system's folders and files with their names,\n"
+  "sizes and dates, the EEPROM blocks, and the chunks no file claims. It\n"
+  "never writes to the dump.\n"
+  "\n"
+  "This package holds the quarn command (probe, list, extract, test, info),\n"
+  "the packer plugin (WCX) for Double Commander, make-sample, which writes a\n"
+  "sample dump to try them on, the manual page and the bash completion.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quarn.example.org")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "doublecmd-gtk | doublecmd-qt, bash-completion")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# `package_source` packs the sources only: no builds, dumps or git data.
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git" "/build[^/]*/" "/out/" "\\\\.bin$" "\\\\.BIN$")
+include(CPack)

@@ -3,7 +3,8 @@
 #   - `cmake --install` with the GNU directories: quarn and make-sample in
 #     bin, the plugin in LIBDIR/quarn, the manual page, the bash completion
 #     where bash-completion looks for it, the README in share/doc/quarn;
-#   - `cpack -G DEB` (or the `package` target): quarn_VERSION_ARCH.deb.
+#   - `cpack -G DEB` (or the `package` target): quarn_VERSION_ARCH.deb;
+#   - the `tc-zip` target: the Total Commander zip from the Windows builds.
 
 # The plugin goes in the multiarch library directory also under /usr/local,
 # where Debian's own search paths have one too, so that the package and a
@@ -70,3 +71,13 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # `package_source` packs the sources only: no builds, dumps or git data.
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git" "/build[^/]*/" "/out/" "\\\\.bin$" "\\\\.BIN$")
 include(CPack)
+
+# The Total Commander zip (build/Quarn-tc.zip), from the Windows builds
+# beside this one: tools/test-windows.sh makes them.
+set(QUARN_WINDOWS_BUILDS ${PROJECT_SOURCE_DIR}/build
+    CACHE PATH "Folder holding the win32 and win64 builds, and the zip tc-zip writes")
+add_custom_target(tc-zip
+  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+          -DWIN32_BUILD=${QUARN_WINDOWS_BUILDS}/win32 -DWIN64_BUILD=${QUARN_WINDOWS_BUILDS}/win64
+          -DOUTPUT=${QUARN_WINDOWS_BUILDS}/Quarn-tc.zip -P ${PROJECT_SOURCE_DIR}/cmake/package-tc.cmake
+  COMMENT "Packing the Total Commander zip" VERBATIM)

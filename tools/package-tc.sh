@@ -1,24 +1,10 @@
 #!/usr/bin/env bash
-# Packs both Windows builds with pluginst.inf into build/Quarn-tc.zip: opened
-# in Total Commander, the zip offers to install the plugin. Each DLL is first
-# checked as tests/pe checks it (machine, exports including the Unicode ones,
-# system imports only, stripped), so a package never carries a plugin that a
-# host would load without its Unicode interface.
+# Packs both Windows builds (build/win32, build/win64) with pluginst.inf into
+# build/Quarn-tc.zip: opened in Total Commander, the zip offers to install the
+# plugin. cmake/package-tc.cmake does the work, also for the Linux build's
+# tc-zip target: each DLL is checked as tests/pe checks it before it is packed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-w32="$root/build/win32/Quarn.wcx"
-w64="$root/build/win64/Quarn.wcx64"
-for f in "$w32" "$w64"; do
-  [ -f "$f" ] || { echo "package-tc: $f is missing: build the Windows targets first (tools/test-windows.sh)" >&2; exit 2; }
-done
-check() {
-  cmake -DOBJDUMP="$(command -v "$1-w64-mingw32-objdump")" -DFILE="$2" -DMACHINE="$3" \
-    -DEXPORTS="$root/tests/pe/exports.txt" -DSYSTEM_DLLS="$root/tests/pe/system-dlls.txt" \
-    -DSTRIPPED=1 -P "$root/tests/pe/pe-check.cmake" >/dev/null
-}
-check i686 "$w32" i386
-check x86_64 "$w64" x86-64
-out="$root/build/Quarn-tc.zip"
-rm -f "$out"
-python3 -m zipfile -c "$out" "$root/tools/pluginst.inf" "$w32" "$w64"
-echo "$out"
+exec cmake -DSOURCE_DIR="$root" -DWIN32_BUILD="$root/build/win32" \
+  -DWIN64_BUILD="$root/build/win64" -DOUTPUT="$root/build/Quarn-tc.zip" \
+  -P "$root/cmake/package-tc.cmake"

@@ -4,6 +4,10 @@
 #   source tools/quarn-completion.bash            # this shell
 #   cp tools/quarn-completion.bash ~/.local/share/bash-completion/completions/quarn
 #
+# Installed (cmake --install, the Debian package) as
+# share/bash-completion/completions/quarn, where bash-completion loads it the
+# first time quarn is completed.
+#
 # Entry paths come from `quarn list` of the dump named on the line (a regular
 # file only: a pipe can be read once).
 
@@ -25,7 +29,7 @@ _quarn() {
     cword=$COMP_CWORD
   fi
 
-  local commands="probe list extract test info help"
+  local commands="probe list extract test info help version"
   if ((cword == 1)); then
     local first=$commands
     [[ $cur == -* ]] && first="-h --help -V --version"

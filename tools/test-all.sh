@@ -8,8 +8,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ "${QUARN_NO_INSTALL:-0}" != 1 ]; then
   source "$root/tools/install.sh"
+  # dpkg-dev, man-db and bash-completion: the package test builds the .deb
+  # (dpkg-shlibdeps), asks man where its page is and lets bash-completion
+  # find its completion.
   install_missing cmake make g++ libgtest-dev googletest libbenchmark-dev valgrind \
-    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+    dpkg-dev man-db bash-completion g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64
   # Optional: decides, and tells tools/test-windows.sh, whether the 32-bit
   # Windows tests can run here.

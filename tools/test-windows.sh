@@ -81,6 +81,8 @@ echo "== Static checks of the Windows DLLs"
 for arch in win32 win64; do
   (cd "$root/build/$arch" && ctest -L static --no-tests=error --output-on-failure) || status=1
 done
+echo "== The Total Commander zip"
+"$root/tools/package-tc.sh" || status=1
 
 if [ -z "$wine" ]; then
   missing "the Windows tests under Wine need wine (apt-get install wine wine32 wine64)"

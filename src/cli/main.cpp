@@ -10,13 +10,10 @@
 #include <vector>
 
 #include "cli/archive.h"
+#include "cli/build_version.h"  // written at build time: QUARN_VERSION, QUARN_COMMIT
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/os.h"
-
-#ifndef QUARN_VERSION
-#define QUARN_VERSION "0.1.0"
-#endif
 
 namespace {
 
@@ -36,6 +33,7 @@ constexpr char kUsage[] =
     "  test DUMP [PATH|GLOB...]    test every entry, or the selected ones\n"
     "  info DUMP                   report on the dump: disks, contents, damage\n"
     "  help [COMMAND]              show this help, or a command's\n"
+    "  version                     show the version and the commit it was built from\n"
     "\n"
     "'quarn COMMAND --help' (or 'quarn help COMMAND') shows a command's options.\n"
     "Options may come anywhere after the command; '--' ends them.\n"
@@ -169,8 +167,13 @@ int Run(int argc, char **argv) {
     std::fputs(command->help, stdout);
     return kExitOk;
   }
-  if (name == "-V" || name == "--version") {
-    std::printf("quarn %s\n", QUARN_VERSION);
+  if (name == "version" || name == "-V" || name == "--version") {
+    if (argc > 2) return UsageError(std::string(name) + " takes no arguments");
+    // "quarn VERSION" first, as scripts read it; the commit where the build
+    // knew it.
+    std::printf("quarn %s", QUARN_VERSION);
+    if (QUARN_COMMIT[0] != '\0') std::printf(" (commit %s)", QUARN_COMMIT);
+    std::printf("\n");
     return kExitOk;
   }
   const CommandSpec *command = FindCommand(name);

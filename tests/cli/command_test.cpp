@@ -15,6 +15,7 @@
 #include <iterator>
 #include <optional>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -311,7 +312,15 @@ TEST_F(CommandTest, HelpVersionAndUsageErrors) {
   EXPECT_EQ(help.code, 0);
   EXPECT_TRUE(help.out.starts_with("Usage: quarn"));
   EXPECT_EQ(Run({"help"}).out, help.out);
-  EXPECT_EQ(Run({"--version"}).code, 0);
+  // "quarn VERSION" first, as scripts read it, then the commit where the
+  // build knew it; three spellings, one answer.
+  const Outcome version = Run({"version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_TRUE(std::regex_match(
+      version.out, std::regex(R"(quarn \d+\.\d+\.\d+( \(commit [0-9a-f]{7,}(-modified)?\))?\n)")))
+      << version.out;
+  EXPECT_EQ(Run({"--version"}).out, version.out);
+  EXPECT_EQ(Run({"-V"}).out, version.out);
 
   // Each usage error names what is wrong on its first line, writes nothing
   // to stdout and exits with 2.
@@ -322,6 +331,8 @@ TEST_F(CommandTest, HelpVersionAndUsageErrors) {
       {{}, ""},
       {{"frob"}, "unknown command frob"},
       {{"help", "frob"}, "unknown command frob"},
+      {{"version", "list"}, "version takes no arguments"},
+      {{"--version", "x"}, "--version takes no arguments"},
       {{"list"}, "list needs a dump"},
       {{"info", "a", "b"}, "info needs exactly one dump"},
       {{"list", "--bogus", "dump.bin"}, "unknown option --bogus"},

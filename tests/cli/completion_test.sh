@@ -39,7 +39,7 @@ expect() {
   fi
 }
 
-expect "extract help info list probe test" "$quarn" ""
+expect "extract help info list probe test version" "$quarn" ""
 expect "--skip-existing --stdout" "$quarn" extract dump.bin --s
 expect "extract" "$quarn" help ex
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -107,7 +108,11 @@ enum class Interface { Ansi, Unicode };
 class PluginTest : public ::testing::TestWithParam<Interface> {
  protected:
   void SetUp() override {
-    library_ = dlopen(QUARN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    // QUARN_TEST_PLUGIN: another copy of the plugin to load, such as the
+    // stripped one a package installs; by default the one built beside.
+    const char *plugin = std::getenv("QUARN_TEST_PLUGIN");
+    if (plugin == nullptr || *plugin == '\0') plugin = QUARN_PLUGIN_PATH;
+    library_ = dlopen(plugin, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library_, nullptr) << dlerror();
     open_ = Symbol<OpenArchiveFn>("OpenArchive");
     read_ = Symbol<ReadHeaderFn>("ReadHeader");

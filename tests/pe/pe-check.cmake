@@ -4,11 +4,13 @@
 #   - its export names are exactly those of EXPORTS (a file, one a line), none
 #     exported by ordinal only;
 #   - it imports from no DLL but those of SYSTEM_DLLS (a file, one a line);
-#   - with STRIPPED true, it holds no debug sections and no symbol table.
+#   - with STRIPPED true, it holds no debug sections and no symbol table;
+#   - it carries a version resource, which Explorer's Properties shows; with
+#     VERSION given, its FileVersion is VERSION (a stale build is not packed).
 # Every fault found is named on a line of its own, then the check fails.
 #
 #   cmake -DOBJDUMP=... -DFILE=... -DMACHINE=... -DEXPORTS=... -DSYSTEM_DLLS=...
-#         -DSTRIPPED=1|0 -P pe-check.cmake
+#         -DSTRIPPED=1|0 [-DVERSION=X.Y.Z] -P pe-check.cmake
 cmake_minimum_required(VERSION 3.20)
 
 # The lines of a list file, without comments and blank lines.
@@ -136,6 +138,34 @@ if(STRIPPED)
   endif()
 endif()
 
+# The version resource: type 16 (RT_VERSION) among the resource types at the
+# top of the .rsrc directory, then its FileVersion string (UTF-16).
+string(FIND "${dump}" "The .rsrc Resource Directory section:" at)
+set(has_version_resource FALSE)
+if(at GREATER_EQUAL 0)
+  string(SUBSTRING "${dump}" ${at} -1 resources)
+  if(resources MATCHES "\n[0-9a-f]+   Entry: ID: 0x0*10,")
+    set(has_version_resource TRUE)
+  endif()
+endif()
+if(NOT has_version_resource)
+  list(APPEND faults "no version resource")
+elseif(VERSION)
+  file(STRINGS "${FILE}" strings ENCODING UTF-16LE REGEX "^(FileVersion|[0-9.]+)$")
+  list(FIND strings FileVersion at)
+  set(file_version "none")
+  if(at GREATER_EQUAL 0)
+    math(EXPR at "${at} + 1")
+    list(LENGTH strings count)
+    if(at LESS count)
+      list(GET strings ${at} file_version)
+    endif()
+  endif()
+  if(NOT file_version STREQUAL VERSION)
+    list(APPEND faults "version resource says FileVersion ${file_version}, expected ${VERSION}")
+  endif()
+endif()
+
 if(faults)
   foreach(fault IN LISTS faults)
     message("PE check of ${name}: ${fault}")
@@ -145,4 +175,4 @@ endif()
 list(LENGTH sections section_count)
 list(JOIN imports " " imports)
 message(STATUS "PE check of ${name}: ${MACHINE} DLL, ${named} exports as expected, "
-  "imports ${imports}, ${section_count} sections")
+  "imports ${imports}, ${section_count} sections, a version resource")

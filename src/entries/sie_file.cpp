@@ -36,10 +36,10 @@ void TSieFile::RemoveChild(TSieFile *child) {
   child->SetParent(nullptr);
 }
 
-void TSieFile::AddFinding(TEntryDamage damage, std::uint16_t partId, std::uint32_t headerAddr) {
+void TSieFile::AddFinding(TEntryDamage damage, std::uint16_t partId, std::uint32_t address) {
   if ((damage_ & damage) != 0) return;
-  damage_ |= damage;
-  findings_.push_back({damage, partId, headerAddr});
+  damage_ = static_cast<std::uint16_t>(damage_ | damage);
+  findings_.push_back({damage, partId, address});
 }
 
 void TSieFile::AddExtent(TExtent extent) {

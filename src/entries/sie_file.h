@@ -49,20 +49,24 @@ enum class TEntryKind : std::uint8_t {
 // What reading an entry's chain of parts found wrong. None on a sound dump;
 // any of them makes testing or extracting the entry answer that its data is
 // bad, after every part that is there was written.
-enum TEntryDamage : std::uint8_t {
+enum TEntryDamage : std::uint16_t {
   kChainEndsAtMissingPart = 1 << 0,  // the last part's NextId names no part
   kChainLoops = 1 << 1,              // the links come back to a part already in the chain
   kChainCutByLimit = 1 << 2,         // the archive's allowance of extents ran out
   kChainPrevMismatch = 1 << 3,       // a part's PrevId names another part than the one before
   kChainLeftover = 1 << 4,           // a part names the last one as its previous one, unlinked
   kChunkIdRepeated = 1 << 5,         // another live chunk has the id of one of the entry's
+  kChunkPastBlock = 1 << 6,          // a chunk's data reaches past its flash block (cut there)
+  kChunkOverlaps = 1 << 7,           // a chunk's data overlaps another live chunk's in its block
+  kBlocksOverlap = 1 << 8,           // a disk image whose block table lists overlapping blocks
 };
 
 // One thing wrong with an entry's chain, as the reader found it, and where.
 struct TEntryFinding {
   TEntryDamage Damage = kChainEndsAtMissingPart;
-  std::uint16_t PartId = 0;      // the part where it shows
-  std::uint32_t HeaderAddr = 0;  // that part's header, as a phone address
+  std::uint16_t PartId = 0;   // the part (or the chunk) where it shows
+  std::uint32_t Address = 0;  // where that lies, as a phone address: the part's header, a
+                              // chunk's data, a disk's partition record
 };
 
 // One piece of an entry's content.
@@ -129,9 +133,9 @@ class TSieFile {
                                std::u16string_view name, bool parentJoined = false);
 
   // Notes a finding of the reader's; only the first of each kind is kept.
-  void AddFinding(TEntryDamage damage, std::uint16_t partId, std::uint32_t headerAddr);
-  // The kinds of damage found, as bits; 0 when the chain is sound.
-  std::uint8_t Damage() const { return damage_; }
+  void AddFinding(TEntryDamage damage, std::uint16_t partId, std::uint32_t address);
+  // The kinds of damage found, as bits; 0 when the entry is sound.
+  std::uint16_t Damage() const { return damage_; }
   // The findings in the order they were made.
   const std::vector<TEntryFinding> &Findings() const { return findings_; }
 
@@ -147,7 +151,7 @@ class TSieFile {
   // Sum of the extents' sizes: what extraction writes of a sound entry. In
   // 64 bits, so that no count of parts can make it wrap.
   std::uint64_t Size = 0;
-  std::string Name;                  // at most 255 bytes, narrow code page
+  std::string Name;  // at most 255 bytes, narrow code page
   // The name in UTF-16, for the Unicode interface: as the phone stored it
   // where that was UTF-8, else Name as the narrow code page reads it (see
   // SetWideNames). At most kMaxWideName units.
@@ -168,7 +172,7 @@ class TSieFile {
   TSieFile *parent_ = nullptr;
   TList<TSieFile *> children_;
   std::vector<TEntryFinding> findings_;
-  std::uint8_t damage_ = 0;  // TEntryDamage bits of findings_
+  std::uint16_t damage_ = 0;  // TEntryDamage bits of findings_
 };
 
 }  // namespace quarn

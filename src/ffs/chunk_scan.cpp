@@ -2,6 +2,7 @@
 // data chunks into parts, link each part to the next part of its entry. Every
 // step is a sort, one pass over neighbours, a sort-merge join or a bisection,
 // so the stage is O(n log n) in the number of live chunks.
+#include <algorithm>
 #include <array>
 
 #include "ffs/flash_fs.h"
@@ -65,6 +66,7 @@ void TDiskReader::ChunkScan() {
     // most 16 MiB, so the end cannot wrap; guard it all the same.
     const std::uint64_t end = static_cast<std::uint64_t>(a) + block.Size;
     if (block.Size < 2 * chunk_descriptor::kSize || end > 0x100000000ULL) continue;
+    const int first = ChunkList.Count();
     for (auto d = static_cast<std::uint32_t>(end - chunk_descriptor::kSize); d > a;
          d -= chunk_descriptor::kSize) {
       const std::uint8_t *slot = image_.Translate(d);
@@ -77,6 +79,7 @@ void TDiskReader::ChunkScan() {
         // Past the archive's allowance, no further chunk is collected.
         if (!budget_.TakeChunk()) {
           stats.CutByLimit = true;
+          CheckPlaces(first, a, block.Size);
           return;
         }
         ChunkList.Add(*chunk);
@@ -85,6 +88,7 @@ void TDiskReader::ChunkScan() {
         ++stats.DeadSlots;
       }
     }
+    CheckPlaces(first, a, block.Size);
   }
 }
 
@@ -101,6 +105,48 @@ std::optional<TChunk> TDiskReader::ReadChunk(std::uint32_t blockAddr,
   chunk.Size = LoadU32(d + chunk_descriptor::Size);
   chunk.DataAddr = blockAddr + LoadU32(d + chunk_descriptor::DataOffset);
   return chunk;
+}
+
+void TDiskReader::CheckPlaces(int first, std::uint32_t blockAddr, std::uint32_t blockSize) {
+  const int last = ChunkList.Count();
+  byPlace_.clear();
+  for (int i = first; i < last; ++i) {
+    TChunk &chunk = ChunkList[i];
+    // The data offset is unsigned: an address below the block wraps to an
+    // offset past its end.
+    const std::uint32_t offset = chunk.DataAddr - blockAddr;
+    if (offset >= blockSize) {
+      chunk.Size = 0;
+      chunk.Flaws |= kPastItsBlock;
+    } else if (chunk.Size > blockSize - offset) {
+      chunk.Size = blockSize - offset;
+      chunk.Flaws |= kPastItsBlock;
+    }
+    if (chunk.Size > 0) byPlace_.emplace_back(offset, i);
+  }
+  // Live chunks of one block share no byte: by data address, each must begin
+  // where every one before it has ended.
+  std::sort(byPlace_.begin(), byPlace_.end());
+  std::uint64_t reach = 0;  // the furthest end so far, as an offset
+  int reacher = -1;         // the chunk that reaches it
+  for (const auto &[offset, i] : byPlace_) {
+    TChunk &chunk = ChunkList[i];
+    if (reacher >= 0 && offset < reach) {
+      chunk.Flaws |= kOverlapping;
+      ChunkList[reacher].Flaws |= kOverlapping;
+    }
+    const std::uint64_t end = std::uint64_t{offset} + chunk.Size;
+    if (end > reach) {
+      reach = end;
+      reacher = i;
+    }
+  }
+}
+
+void TDiskReader::NoteFlaws(TSieFile *entry, const TChunk &chunk, std::uint16_t partId,
+                            std::uint32_t address) {
+  if ((chunk.Flaws & kPastItsBlock) != 0) entry->AddFinding(kChunkPastBlock, partId, address);
+  if ((chunk.Flaws & kOverlapping) != 0) entry->AddFinding(kChunkOverlaps, partId, address);
 }
 
 void TDiskReader::SortChunks() {

@@ -60,12 +60,21 @@ constexpr std::uint32_t kDirectoryAttr = 0x10;
 // Name bytes taken from a header at most.
 constexpr std::uint32_t kMaxNameBytes = 255;
 
+// What the chunk scan finds wrong with a chunk's place: no honest chunk's
+// data reaches past the flash block that holds it, nor overlaps another live
+// chunk's.
+enum TChunkFlaw : std::uint8_t {
+  kPastItsBlock = 1 << 0,  // Size is cut to what lies inside the block
+  kOverlapping = 1 << 1,
+};
+
 // One live chunk descriptor.
 struct TChunk {
   std::uint32_t DescAddr = 0;  // phone address of the descriptor
   std::uint32_t Id = 0;        // 0..0xFFFF
-  std::uint32_t Size = 0;      // bytes of data
+  std::uint32_t Size = 0;      // bytes of data, at most to the block's end
   std::uint32_t DataAddr = 0;  // block address + DataOffset, wrapping
+  std::uint8_t Flaws = 0;      // TChunkFlaw bits
 };
 
 // One header/data chunk pair.
@@ -113,7 +122,8 @@ class TDiskReader {
   // All stages, after the disk's old entries are released.
   void Run();
 
-  // Every live chunk of every block, in table order.
+  // Every live chunk of every block, in table order, each checked against
+  // its block (see TChunkFlaw).
   void ChunkScan();
   // The chunk a descriptor describes, or none when it is not live or does not
   // lie wholly inside the image.
@@ -155,6 +165,12 @@ class TDiskReader {
 
  private:
   TSieFile *NewEntry(TSieFile *parent);
+  // Checks the chunks of one block, ChunkList from `first` on, against the
+  // block at `blockAddr` of `blockSize` bytes.
+  void CheckPlaces(int first, std::uint32_t blockAddr, std::uint32_t blockSize);
+  // Notes on `entry` what is wrong with the place of `chunk`.
+  static void NoteFlaws(TSieFile *entry, const TChunk &chunk, std::uint16_t partId,
+                        std::uint32_t address);
   void EnsureRoot();
   bool IsRepeated(std::uint16_t id) const;
 
@@ -171,6 +187,8 @@ class TDiskReader {
   // Serial of the entry whose chain last visited a part, by PartList index.
   std::vector<std::uint32_t> chainMark_;
   std::uint32_t chainSerial_ = 0;
+  // One block's chunks by data address, for CheckPlaces.
+  std::vector<std::pair<std::uint32_t, int>> byPlace_;
 };
 
 }  // namespace quarn

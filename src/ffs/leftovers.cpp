@@ -115,6 +115,7 @@ void TDiskReader::ListLeftovers() {
       extent.Size = chunk.Size;
       block->Extents.SetCapacity(1);  // its one extent: a crafted disk has many such files
       block->AddExtent(std::move(extent));
+      NoteFlaws(block, chunk, static_cast<std::uint16_t>(chunk.Id), chunk.DataAddr);
       disk_.AddEntry(block);
     }
     return;
@@ -141,6 +142,7 @@ void TDiskReader::ListLeftovers() {
     payload.Size = payloadSize;
     block->Extents.SetCapacity(1);  // its one extent: a crafted disk has many such files
     block->AddExtent(std::move(payload));
+    NoteFlaws(block, chunk, static_cast<std::uint16_t>(chunk.Id), chunk.DataAddr);
     disk_.AddEntry(block);
 
     int version = 0;

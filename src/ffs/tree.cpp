@@ -72,6 +72,8 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
       entry->AddFinding(kChainPrevMismatch, q->Id, q->HeaderChunk->DataAddr);
     if (IsRepeated(q->Id) || IsRepeated(q->DataId))
       entry->AddFinding(kChunkIdRepeated, q->Id, q->HeaderChunk->DataAddr);
+    NoteFlaws(entry, *q->HeaderChunk, q->Id, q->HeaderChunk->DataAddr);
+    NoteFlaws(entry, *q->DataChunk, q->Id, q->HeaderChunk->DataAddr);
     TExtent extent;
     extent.Id = q->Id;
     extent.DataId = q->DataId;

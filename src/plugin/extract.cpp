@@ -62,10 +62,13 @@ TQuarn::TDiagnosis TQuarn::Diagnose(const TSieFile &entry) const {
        "incomplete: a part that goes on from the chain's last one is not linked to it"},
       {kChainPrevMismatch, "damaged: a part of the chain names another part as the one before it"},
       {kChunkIdRepeated, "damaged: another live chunk has the id of one of the file's chunks"},
+      {kChunkPastBlock, "damaged: a chunk's data reaches past its flash block (cut there)"},
+      {kChunkOverlaps, "damaged: a chunk's data overlaps another live chunk's"},
+      {kBlocksOverlap, "damaged: the disk's block table lists overlapping blocks"},
   };
   for (const auto &[damage, reason] : kReasons) {
     for (const TEntryFinding &finding : entry.Findings())
-      if (finding.Damage == damage) return {reason, finding.HeaderAddr};
+      if (finding.Damage == damage) return {reason, finding.Address};
   }
   return {};
 }

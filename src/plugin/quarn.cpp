@@ -1,9 +1,13 @@
 #include "plugin/quarn.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "entries/listing_path.h"
 #include "entries/unique_names.h"
+#include "flash/dump_format.h"
 #include "platform/platform.h"
 #include "plugin/host_record.h"
 #include "plugin/host_text.h"
@@ -112,6 +116,21 @@ void TQuarn::AddRawImageEntry(const TSieDisk &disk) {
     extent.DataAddr = block.Addr;
     extent.Size = block.Size;
     entry->AddExtent(std::move(extent));
+  }
+  // A table that lists one flash byte in two blocks is damaged: the image
+  // holds those bytes twice, and the file system reads them twice.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> byAddress;
+  byAddress.reserve(blocks);
+  for (std::uint32_t i = 0; i < blocks; ++i)
+    byAddress.emplace_back(disk.Block(i).Addr, disk.Block(i).Size);
+  std::sort(byAddress.begin(), byAddress.end());
+  std::uint64_t reach = 0;
+  for (const auto &[addr, size] : byAddress) {
+    if (size > 0 && addr < reach) {
+      entry->AddFinding(kBlocksOverlap, 0, FlashBase + disk.RecordOffset());
+      break;
+    }
+    reach = std::max(reach, std::uint64_t{addr} + size);
   }
   entry->SetParent(rootEntry_.get());
   listing_.Add(entry.get());

@@ -7,6 +7,7 @@
 
 #include "crafted_dumps.h"
 #include "entries/entry_budget.h"
+#include "ffs_builder.h"
 #include "open_dump.h"
 #include "plugin/quarn.h"
 #include "test_files.h"
@@ -51,6 +52,40 @@ TEST_F(CraftedTest, ChainsSharingOneTailStopAtTheExtentCap) {
   const TSieFile &first = *(*disk.Entries())[1];
   EXPECT_EQ(first.Extents.Count(), 16001);
   EXPECT_EQ(first.Size, 16001u);
+}
+
+TEST_F(CraftedTest, ChunksClaimingMoreThanTheirBlock) {
+  // A file of 64 parts whose data chunks each claim 16 MiB from the start of
+  // a 64 KiB block: the same bytes over and over, once a size that wrapped.
+  DumpBuilder dump(0x30000, 0xFF, false);
+  dump.Disk(0x100, "FFS", 0x1000, 0x1100, {{At(0x10000), 0x10000}}, false);
+  FlashBlock block(dump, 0x10000, 0x10000);
+  block.Part({.Id = 2, .ParentId = 2, .Attr = kDirAttr});
+  for (std::uint16_t part = 0; part < 64; ++part) {
+    const auto id = static_cast<std::uint16_t>(4 + 2 * part);
+    block.Chunk(id, PartHeaderBytes({.Id = id,
+                                     .ParentId = 2,
+                                     .PrevId = part == 0 ? kNoPartId : std::uint16_t(id - 2),
+                                     .NextId = part == 63 ? kNoPartId : std::uint16_t(id + 2),
+                                     .Name = "big"}));
+    block.Slot(kLiveMarker, id + 1u, 0x1000000, 0);
+  }
+  TQuarn &archive = Open(dump);
+  const TSieFile &file = *(*archive.Disks()[0]->Entries())[1];
+  ASSERT_EQ(file.Name, "big");
+  // Each part as far as its block goes, which is what extraction writes.
+  EXPECT_EQ(file.Size, 64u * 0x10000);
+  EXPECT_EQ(file.Damage(), kChunkPastBlock | kChunkOverlaps);
+  EXPECT_STREQ(archive.Problem(file),
+               "damaged: a chunk's data reaches past its flash block (cut there)");
+
+  // A block table that lists the block twice: the disk's image repeats it,
+  // and says so.
+  dump.Disk(0x100, "FFS", 0x1000, 0x1100, {{At(0x10000), 0x10000}, {At(0x18000), 0x8000}}, false);
+  TQuarn &twice = Open(dump);
+  const TSieFile *image = twice.Listing()[1];  // after the folder "FFS"
+  ASSERT_EQ(image->Name, "FFS.BIN");
+  EXPECT_STREQ(twice.Problem(*image), "damaged: the disk's block table lists overlapping blocks");
 }
 
 TEST_F(CraftedTest, ThirtyThousandNestedFolders) {

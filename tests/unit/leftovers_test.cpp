@@ -122,8 +122,9 @@ TEST_F(LeftoversTest, DescriptionTextLengths) {
 TEST_F(LeftoversTest, SmallDuplicateAndOutsideChunks) {
   // Size 1: an empty block, its single byte the version. Size 0: an empty
   // block of version 0, nothing read. Two chunks with one id: two pairs of
-  // files, the second pair numbered. Data past the image's end: listed, the part
-  // inside the image extracts, the version reads as 0.
+  // files, the second pair numbered. Data past its block's end (here also the
+  // image's): listed as far as the block goes, reported, the version read
+  // at the end of what is there.
   constexpr std::uint32_t kImage = kBlock + 0x10000;
   Open(
       "EELITE",
@@ -146,7 +147,8 @@ TEST_F(LeftoversTest, SmallDuplicateAndOutsideChunks) {
   EXPECT_EQ(Content(Entry(4)), BidText(4, 0));
   EXPECT_EQ(Content(Entry(5)), "on");
   EXPECT_EQ(Content(Entry(7)), "tw");
-  EXPECT_EQ(Entry(9).Size, 0xFFu);
+  EXPECT_EQ(Entry(9).Size, 0x7Fu);
+  EXPECT_EQ(Entry(9).Damage(), kChunkPastBlock);
   EXPECT_EQ(Content(Entry(10)), BidText(8, 0));
 }
 

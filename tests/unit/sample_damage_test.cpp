@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -149,6 +150,37 @@ TEST_F(SampleDamageTest, AThousandRandomBytesOverTheFileSystems) {
     differing += Check(Read(dump, 0xFFFFFFFF), kChains, "round " + std::to_string(round));
   }
   EXPECT_GT(differing, 0);
+}
+
+// A listing path as ReadHeader gives it on this platform.
+std::string HostPath(std::string path) {
+#ifdef _WIN32
+  std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+  return path;
+}
+
+TEST_F(SampleDamageTest, DamageOnlyTheReaderCanTell) {
+  struct Case {
+    const char *What;
+    std::function<void(std::vector<std::uint8_t> &)> Damage;
+    const char *Path;  // an entry that must be listed and reported
+    std::size_t MaxBytes;
+  };
+  const Case cases[] = {
+      {"a data chunk's size reaching past its 4 KiB block",
+       [](std::vector<std::uint8_t> &d) { d[0x168ef6a] ^= 0x80; }, "FFS_C/SMS/Inbox/sms125.txt",
+       0x1000},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::uint8_t> dump = Bytes();
+    c.Damage(dump);
+    const std::map<std::string, Got> damaged = Read(dump, 0xFFFFFFFF);
+    const auto got = damaged.find(HostPath(c.Path));
+    ASSERT_NE(got, damaged.end()) << c.What;
+    EXPECT_TRUE(got->second.Reported) << c.What;
+    EXPECT_LE(got->second.Bytes.size(), c.MaxBytes) << c.What;
+  }
 }
 
 TEST_F(SampleDamageTest, DuplicatedChunkIds) {

@@ -162,7 +162,12 @@ void TDiskReader::SortChunks() {
 void TDiskReader::PairParts() {
   const int n = ChunkList.Count();
   PartList.SetCapacity(n / 2 + 1);
-  for (int k = 0; k + 1 < n; ++k) {
+  // On a file system's disk a header whose data chunk is gone still makes
+  // its part, so that its entry, the entries below it and the rest of its
+  // chain are not lost; on the EEPROM disks such a chunk stays an EEPROM
+  // block.
+  const bool keepDataless = ClassifyDisk(disk_.DiskName()) == DiskKind::Plain;
+  for (int k = 0; k < n; ++k) {
     // Headers lie all over the dump, in no order the ids follow: ask for a
     // later one while this one is read.
     if (k + kPrefetchAhead < n) {
@@ -170,14 +175,19 @@ void TDiskReader::PairParts() {
         __builtin_prefetch(ahead);
     }
     const TChunk &q = ChunkList[k];
-    const TChunk &r = ChunkList[k + 1];
-    if ((q.Id & 1) != 0 || q.Size < part_header::kSize || r.Id != q.Id + 1) continue;
+    // The chunk after the run of q's id: the data chunk, if there is one.
+    const TChunk *r = k + 1 < n ? &ChunkList[k + 1] : nullptr;
+    if ((q.Id & 1) != 0 || q.Size < part_header::kSize) continue;
+    if (r == nullptr || r->Id != q.Id + 1) {
+      if (!keepDataless || (r != nullptr && r->Id == q.Id)) continue;
+      r = nullptr;
+    }
     // The header must lie inside the image, and so must its name: up to the
     // NUL, or the 255 bytes taken when there is none.
     const std::uint8_t *header = image_.Span(q.DataAddr, part_header::kSize);
     if (header == nullptr || LoadU16(header + part_header::Id) != q.Id) continue;
     const std::uint16_t dataId = LoadU16(header + part_header::DataId);
-    if (dataId != r.Id || dataId != q.Id + 1) continue;
+    if (dataId != q.Id + 1) continue;
     const std::uint32_t nameAddr = q.DataAddr + part_header::Name;
     const std::uint32_t available = image_.Available(nameAddr);
     const std::uint8_t *name = image_.Translate(nameAddr);
@@ -194,7 +204,7 @@ void TDiskReader::PairParts() {
     part.HeaderChunk = &q;
     part.ParentId = LoadU16(header + part_header::ParentId);
     part.DataId = dataId;
-    part.DataChunk = &r;
+    part.DataChunk = r;
     part.NextId = LoadU16(header + part_header::NextId);
     part.PrevId = LoadU16(header + part_header::PrevId);
     part.Attr = LoadU16(header + part_header::Attr);

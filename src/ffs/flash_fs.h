@@ -84,7 +84,7 @@ struct TPartRec {
   const TChunk *HeaderChunk = nullptr;
   std::uint16_t ParentId = 0;
   std::uint16_t DataId = 0;
-  const TChunk *DataChunk = nullptr;
+  const TChunk *DataChunk = nullptr;  // none when the data chunk is missing
   std::uint16_t NextId = 0;
   const TPartRec *Next = nullptr;  // the part NextId names, or none
   std::uint16_t PrevId = 0;

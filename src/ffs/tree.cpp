@@ -31,7 +31,7 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
   TSieFile *entry = NewEntry(parent);
   entry->HeaderDescAddr = part->HeaderChunk->DescAddr;
   entry->HeaderDataAddr = part->HeaderChunk->DataAddr;
-  entry->DataAddr = part->DataChunk->DataAddr;
+  entry->DataAddr = part->DataChunk != nullptr ? part->DataChunk->DataAddr : 0;
   entry->Id = part->Id;
   entry->ParentId = part->ParentId;
   entry->Attr = part->Attr;
@@ -73,14 +73,21 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
     if (IsRepeated(q->Id) || IsRepeated(q->DataId))
       entry->AddFinding(kChunkIdRepeated, q->Id, q->HeaderChunk->DataAddr);
     NoteFlaws(entry, *q->HeaderChunk, q->Id, q->HeaderChunk->DataAddr);
-    NoteFlaws(entry, *q->DataChunk, q->Id, q->HeaderChunk->DataAddr);
     TExtent extent;
     extent.Id = q->Id;
     extent.DataId = q->DataId;
     extent.HeaderDescAddr = q->HeaderChunk->DescAddr;
     extent.HeaderDataAddr = q->HeaderChunk->DataAddr;
-    extent.DataAddr = q->DataChunk->DataAddr;
-    extent.Size = q->DataChunk->Size;
+    if (q->DataChunk != nullptr) {
+      NoteFlaws(entry, *q->DataChunk, q->Id, q->HeaderChunk->DataAddr);
+      extent.DataAddr = q->DataChunk->DataAddr;
+      extent.Size = q->DataChunk->Size;
+    } else {
+      // Nothing of the part's content is there: an empty piece where it
+      // stood, so that the parts after it are still written.
+      entry->AddFinding(kDataMissing, q->Id, q->HeaderChunk->DataAddr);
+      extent.DataAddr = q->HeaderChunk->DataAddr;
+    }
     entry->AddExtent(std::move(extent));
     last = q;
   }

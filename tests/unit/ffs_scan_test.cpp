@@ -83,7 +83,8 @@ TEST_F(FfsTest, PairingNeedsNeighboursAndAMatchingHeader) {
   block.Chunk(11, {});
   block.Chunk(12, PartHeaderBytes({.Id = 14, .ParentId = 4}));
   block.Chunk(13, {});
-  // Odd first id, and ids that are not consecutive.
+  // Odd first id: no part. A sound header whose data chunk (21) is gone: a
+  // part without data, so that its entry is not lost.
   block.Chunk(17, PartHeaderBytes({.Id = 17, .ParentId = 4}));
   block.Chunk(18, {});
   block.Chunk(20, PartHeaderBytes({.Id = 20, .ParentId = 4}));
@@ -95,8 +96,9 @@ TEST_F(FfsTest, PairingNeedsNeighboursAndAMatchingHeader) {
   Open(dump);
 
   auto reader = FirstStage();
-  EXPECT_EQ(PartIds(*reader), (std::vector<std::uint32_t>{4, 24}));
-  const TPartRec &dup = reader->PartList[1];
+  EXPECT_EQ(PartIds(*reader), (std::vector<std::uint32_t>{4, 20, 24}));
+  EXPECT_EQ(reader->PartList[1].DataChunk, nullptr);
+  const TPartRec &dup = reader->PartList[2];
   // Equal ids keep the scan's order, so the later chunk stands next to 25.
   EXPECT_EQ(std::string(reinterpret_cast<const char *>(dup.Name), dup.NameLength), "second");
   EXPECT_EQ(reader->ChunkList.Count(), 15);

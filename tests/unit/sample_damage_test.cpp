@@ -171,6 +171,9 @@ TEST_F(SampleDamageTest, DamageOnlyTheReaderCanTell) {
       {"a data chunk's size reaching past its 4 KiB block",
        [](std::vector<std::uint8_t> &d) { d[0x168ef6a] ^= 0x80; }, "FFS_C/SMS/Inbox/sms125.txt",
        0x1000},
+      {"a flipped bit in the marker of one of nine data chunks",
+       [](std::vector<std::uint8_t> &d) { d[0xb6ff41] ^= 0x10; }, "FFS/Pictures/Photo_022.jpg",
+       100000},
   };
   for (const Case &c : cases) {
     std::vector<std::uint8_t> dump = Bytes();

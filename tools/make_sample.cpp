@@ -74,7 +74,7 @@ blanks goes in "double quotes".
   lost id=A-B size=A-B      on other disks, a chunk outside the file system
                             for every id: listed as LostBlocks/block N.bin
   orphan NAME size=A-B [part=N] [text]
-      a file whose folder does not exist: every chunk of its parts is lost
+      a file whose folder does not exist: listed as LostFiles/NAME
 )";
 
 std::string ReadAll(std::istream &in) {

@@ -60,6 +60,7 @@ enum TEntryDamage : std::uint16_t {
   kChunkOverlaps = 1 << 7,           // a chunk's data overlaps another live chunk's in its block
   kBlocksOverlap = 1 << 8,           // a disk image whose block table lists overlapping blocks
   kDataMissing = 1 << 9,             // a part's data chunk is not among the live ones
+  kChainHeadMissing = 1 << 10,       // a tail of a chain whose earlier parts are gone or elsewhere
 };
 
 // One thing wrong with an entry's chain, as the reader found it, and where.

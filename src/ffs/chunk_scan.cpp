@@ -249,6 +249,7 @@ void TDiskReader::JoinLinks() {
   for (int i = 0; i < n; ++i) parentKeys_[static_cast<std::size_t>(i)] = PartsByParent[i]->ParentId;
   // A chain that ends although a part goes on from its last one lost a link.
   namedAsPrev_.assign(0x10000, 0);
+  reached_.assign(0x10000, 0);
   for (const TPartRec &p : PartList)
     if (p.PrevId != kNoPart) namedAsPrev_[p.PrevId] = 1;
 }

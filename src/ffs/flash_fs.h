@@ -146,11 +146,22 @@ class TDiskReader {
   // The first part (by Id) that is its own parent, or none.
   const TPartRec *FindRootPart() const;
   // A new entry for the first part of a chain, hung under `parent`, or none.
-  TSieFile *EntryFromPart(TSieFile *parent, const TPartRec *part);
-  // The root entry, then every entry reachable from it, breadth-first.
-  // False when the root part is refused.
+  // With `lost`, for any part that starts what is left of a chain, hung
+  // under `parent` whatever its parent id says.
+  TSieFile *EntryFromPart(TSieFile *parent, const TPartRec *part, bool lost = false);
+  // The root entry, then every entry reachable from it, breadth-first, then
+  // what no entry reaches (FindLostFiles). False when the root part is
+  // refused.
   bool BuildTree(const TPartRec *rootPart);
-  void WalkTree();
+  // The children of every entry from the `from`th of the disk's list on,
+  // breadth-first; with `skipReached`, not the parts an entry holds already.
+  void WalkTree(int from = 0, bool skipReached = false);
+  // Every part no entry holds that starts a chain (a first part, or a tail
+  // whose part before it is gone or elsewhere), with the subtree below it,
+  // in a folder "LostFiles" below the root, so that a lost folder keeps its
+  // files and a cut chain its later parts. Not on the EEPROM disks. True
+  // when it made entries.
+  bool FindLostFiles();
   // Drops the parts and chunks the entries use: what the removals of each
   // entry's id and extents would drop, in one pass over each list.
   void ConsumeUsed();
@@ -184,6 +195,8 @@ class TDiskReader {
   // and whether a part names it as its previous one (filled by JoinLinks).
   std::vector<std::uint8_t> repeatedId_;
   std::vector<std::uint8_t> namedAsPrev_;
+  // By part id: whether an entry holds the part.
+  std::vector<std::uint8_t> reached_;
   // Serial of the entry whose chain last visited a part, by PartList index.
   std::vector<std::uint32_t> chainMark_;
   std::uint32_t chainSerial_ = 0;

@@ -19,7 +19,12 @@ void TDiskReader::Run() {
   // A disk without a root part still lists its leftover chunks; one whose
   // root part is refused lists nothing of its own.
   const TPartRec *rootPart = FindRootPart();
-  if (rootPart != nullptr && !BuildTree(rootPart)) return;
+  if (rootPart != nullptr) {
+    if (!BuildTree(rootPart)) return;
+  } else if (FindLostFiles()) {
+    ConsumeUsed();
+    AdoptChildrenOfFiles();
+  }
   ListLeftovers();
 }
 

@@ -21,11 +21,15 @@ const TPartRec *TDiskReader::FindRootPart() const {
   return nullptr;
 }
 
-TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
+TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part, bool lost) {
   // Only an entry's first part starts it, under the directory it names; the
   // root part, its own parent, never becomes a child of the root.
-  if (part == nullptr || part->PrevId != kNoPart) return nullptr;
-  if (parent != nullptr && (part->ParentId != parent->Id || part->Id == parent->Id)) return nullptr;
+  if (part == nullptr) return nullptr;
+  if (!lost) {
+    if (part->PrevId != kNoPart) return nullptr;
+    if (parent != nullptr && (part->ParentId != parent->Id || part->Id == parent->Id))
+      return nullptr;
+  }
   if (!budget_.TakeEntry()) return nullptr;
 
   TSieFile *entry = NewEntry(parent);
@@ -41,6 +45,9 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
   std::u16string wide;
   entry->Name = EscapeDotPieces(DecodePartName(part->Name, part->NameLength, part->NameCut, &wide));
   if (!wide.empty()) entry->WideName = EscapeDotPieces(wide);
+  // "????" is how the phone writes a name it could not store.
+  if (entry->Name == "????") entry->Name = "%3F%3F%3F%3F";
+  if (entry->WideName == u"????") entry->WideName = u"%3F%3F%3F%3F";
 
   // The content: every part of the chain, in Next order. Nothing keeps the
   // links from coming back to a part already in the chain, so the walk ends
@@ -62,6 +69,7 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part) {
       break;
     }
     mark = chainSerial_;
+    if (reached_.size() > q->Id) reached_[q->Id] = 1;
     // The first part always counts; further ones only while the archive's
     // allowance lasts.
     if (!budget_.TakeExtent() && q != part) {
@@ -113,6 +121,7 @@ bool TDiskReader::BuildTree(const TPartRec *rootPart) {
   root->WideName.clear();
   disk_.SetRoot(root);
   WalkTree();
+  FindLostFiles();
   ConsumeUsed();
   AdoptChildrenOfFiles();
   return true;
@@ -147,12 +156,12 @@ void TDiskReader::AdoptChildrenOfFiles() {
   }
 }
 
-void TDiskReader::WalkTree() {
+void TDiskReader::WalkTree(int from, bool skipReached) {
   const TList<TSieFile *> &entries = *disk_.Entries();
   // The list grows behind the position being walked: each entry is walked
   // once, and a part can only become the child of the one entry whose id its
   // parent id names, so the walk ends after one step per part.
-  for (int i = 0; i < entries.Count(); ++i) {
+  for (int i = from; i < entries.Count(); ++i) {
     TSieFile *parent = entries[i];
     // The run of parts whose parent id is the entry's, from where
     // FindFirstChild finds it: the same bisection, over the keys alone.
@@ -169,14 +178,68 @@ void TDiskReader::WalkTree() {
       const TPartRec *child = PartsByParent[k];
       if (child->ParentId != parent->Id) break;
       if (child->PrevId != kNoPart) continue;
+      if (skipReached && reached_[child->Id] != 0) continue;
       TSieFile *entry = EntryFromPart(parent, child);
       if (entry == nullptr) continue;
       disk_.AddEntry(entry);
-      // "????" is how the phone writes a name it could not store.
-      if (entry->Name == "????") entry->Name = "%3F%3F%3F%3F";
-      if (entry->WideName == u"????") entry->WideName = u"%3F%3F%3F%3F";
     }
   }
+}
+
+bool TDiskReader::FindLostFiles() {
+  if (ClassifyDisk(disk_.DiskName()) != DiskKind::Plain || PartList.Count() == 0) return false;
+  // Parts no entry holds, and of those the ones that go on from another
+  // such part: the rest each start what is left of a chain.
+  std::vector<std::uint8_t> continued(0x10000, 0);
+  for (const TPartRec &q : PartList) {
+    if (reached_[q.Id] == 0 && q.Next != nullptr && reached_[q.Next->Id] == 0 &&
+        q.Next->PrevId == q.Id)
+      continued[q.Next->Id] = 1;
+  }
+  std::vector<const TPartRec *> starts;
+  for (const TPartRec &p : PartList)
+    if (reached_[p.Id] == 0 && continued[p.Id] == 0) starts.push_back(&p);
+  if (starts.empty()) return false;
+  // A first part whose parent id names another first part among them is
+  // found below it by the walk; the others stand at the top of LostFiles.
+  std::vector<std::uint8_t> foundBelow(starts.size(), 0);
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const TPartRec *part = starts[i];
+    const int at = part->PrevId == kNoPart ? FindPart(part->ParentId) : -1;
+    if (at < 0) continue;
+    const TPartRec &parent = PartList[at];
+    foundBelow[i] = parent.Id != part->Id && reached_[parent.Id] == 0 &&
+                    continued[parent.Id] == 0 && parent.PrevId == kNoPart;
+  }
+
+  if (disk_.Root() == nullptr) {
+    if (!budget_.TakeEntry()) return false;
+    EnsureRoot();
+  }
+  if (!budget_.TakeEntry()) return false;
+  TSieFile *folder = NewEntry(disk_.Root());
+  folder->Name = "LostFiles";
+  folder->Attr = kDirectoryAttr;
+  folder->Kind = TEntryKind::MadeFolder;
+  folder->Date = disk_.Dump().ArcDate();
+  folder->Time = disk_.Dump().ArcTime();
+  disk_.AddEntry(folder);
+  // Twice at most: the second round takes the starts that only a cycle of
+  // parent ids kept from the top.
+  for (int round = 0; round < 2; ++round) {
+    const int from = disk_.Entries()->Count();
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+      const TPartRec *start = starts[i];
+      if (reached_[start->Id] != 0 || (round == 0 && foundBelow[i] != 0)) continue;
+      TSieFile *entry = EntryFromPart(folder, start, true);
+      if (entry == nullptr) break;
+      if (start->PrevId != kNoPart)
+        entry->AddFinding(kChainHeadMissing, start->Id, start->HeaderChunk->DataAddr);
+      disk_.AddEntry(entry);
+    }
+    WalkTree(from, true);
+  }
+  return true;
 }
 
 void TDiskReader::ConsumeUsed() {

@@ -57,6 +57,7 @@ TQuarn::TDiagnosis TQuarn::Diagnose(const TSieFile &entry) const {
   static constexpr std::pair<TEntryDamage, const char *> kReasons[] = {
       {kChainEndsAtMissingPart, "incomplete: the chain ends at a missing part"},
       {kDataMissing, "incomplete: the data chunk of a part is missing"},
+      {kChainHeadMissing, "incomplete: the parts before this one are missing"},
       {kChainLoops, "incomplete: the chain comes back to a part already in it"},
       {kChainCutByLimit, "incomplete: the chain is cut at the limit of parts one dump may make"},
       {kChainLeftover,

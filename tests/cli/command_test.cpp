@@ -759,7 +759,8 @@ TEST_F(TreeCommandTest, ExtractsTheTreeIntoNestedFolders) {
 }
 
 TEST_F(TreeCommandTest, TestNamesEachBadEntryWithItsReason) {
-  // Cut before FFS's second block: chain.dat loses the part there, and the
+  // Cut before FFS's second block: chain.dat loses the part there (its
+  // parts after the gap are kept in LostFiles, their head missing), and the
   // raw images of every disk reach past the end.
   const std::vector<std::uint8_t> bytes = ReadBytes(dir_ / "tree.bin");
   std::ofstream(dir_ / "cut.bin", std::ios::binary)
@@ -767,8 +768,10 @@ TEST_F(TreeCommandTest, TestNamesEachBadEntryWithItsReason) {
   const Outcome outcome = Run({"test", "cut.bin"});
   EXPECT_EQ(outcome.code, 1);
   EXPECT_FALSE(Contains(outcome.out, "Everything is Ok")) << outcome.out;
-  EXPECT_TRUE(Contains(outcome.out, "Errors: 4\n")) << outcome.out;
+  EXPECT_TRUE(Contains(outcome.out, "Errors: 5\n")) << outcome.out;
   for (const char *line : {"FFS/chain.dat: incomplete: the chain ends at a missing part\n",
+                           "FFS/LostFiles/chain.dat: incomplete: the parts before this one are "
+                           "missing\n",
                            "FFS.BIN: bad data: content lies outside the dump\n",
                            "EELITE.BIN: bad data: content lies outside the dump\n"})
     EXPECT_TRUE(Contains(outcome.err, line)) << outcome.err;
@@ -1007,9 +1010,11 @@ TEST_F(TreeCommandTest, InfoNamesEveryDamageWithWhereItLies) {
   // folder, "EELITE"; its raw image is numbered, and names the disk.
   EXPECT_EQ(
       report,
-      "Damage: 5\n"
+      "Damage: 6\n"
       "  Disk        Offset      Path: what is wrong\n"
       "  FFS         0x00110000  FFS.BIN: bad data: content lies outside the dump\n"
+      "  FFS         0x001004F4  FFS/LostFiles/chain.dat: incomplete: the parts before this one "
+      "are missing\n"
       "  FFS         " +
           std::string(chainHeader) +
           "  FFS/chain.dat: incomplete: the chain ends at a missing part\n"
@@ -1027,8 +1032,8 @@ TEST_F(TreeCommandTest, InfoNamesEveryDamageWithWhereItLies) {
   ASSERT_TRUE(info);
   EXPECT_EQ((*info)["size"].Number(), 0x110000u);
   EXPECT_FALSE((*info)["recognised"].boolean);
-  EXPECT_EQ((*info)["damaged"].Number(), 4u);
-  const Json &chain = (*info)["disks"].items[0]["damage"].items[1];
+  EXPECT_EQ((*info)["damaged"].Number(), 5u);
+  const Json &chain = (*info)["disks"].items[0]["damage"].items[2];
   EXPECT_EQ(chain["path"].text, "FFS/chain.dat");
   EXPECT_EQ(chain["reason"].text, "incomplete: the chain ends at a missing part");
   EXPECT_EQ(chain["address"].Number(), 0xA0000000u + chain["offset"].Number());

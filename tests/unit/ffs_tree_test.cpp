@@ -127,8 +127,9 @@ TEST_F(FfsTest, BatchedConsumptionMatchesOneRemovalAtATime) {
 TEST_F(FfsTest, RootChoiceAndRefusals) {
   {
     // Ids 2 and 6 are both their own parent: 2 is the root, and 6 with
-    // everything below it stays out. Id 8 is a second part (PrevId 4) of
-    // no chain; the parent of id 12 is never made an entry.
+    // everything below it is lost. Id 8 is a second part (PrevId 4) of no
+    // chain; the parent of id 12 is nowhere. What no entry reaches is kept,
+    // with its names, in LostFiles.
     DumpBuilder dump = OneDisk({{At(kBlock0), 0x10000}});
     FlashBlock block(dump, kBlock0, 0x10000);
     block.Part({.Id = 2, .ParentId = 2, .Attr = 0x10});
@@ -139,9 +140,10 @@ TEST_F(FfsTest, RootChoiceAndRefusals) {
     block.Part({.Id = 12, .ParentId = 30, .Name = "orphan"});
     Open(dump);
     EXPECT_EQ(EntryNames(),
-              (std::vector<std::string>{"FFS", "kept", "LostBlocks", "block 6.bin", "block 7.bin",
-                                        "block 8.bin", "block 9.bin", "block 10.bin",
-                                        "block 11.bin", "block 12.bin", "block 13.bin"}));
+              (std::vector<std::string>{"FFS", "kept", "LostFiles", "second root", "not first",
+                                        "orphan", "below the second root"}));
+    EXPECT_EQ(Disk().Entries()->Get(5)->Parent()->Name, "LostFiles");
+    EXPECT_EQ(Disk().Entries()->Get(6)->Parent()->Name, "second root");
   }
   {
     // A root part that is not a first part: the disk lists only its image.
@@ -195,12 +197,13 @@ TEST_F(FfsTest, ChainsThatDidNotEndSoundlyAreMarked) {
     for (const TEntryFinding &f : e->Findings()) at += " @" + std::to_string(f.PartId);
     contents.push_back(e->Name + ": " + ids + std::to_string(e->Damage()) + at);
   }
-  // Lost blocks keep the id of the chunk they are.
+  // The part after "ended" is a file of its own in LostFiles, its head
+  // missing; lost blocks keep the id of the chunk they are.
   EXPECT_EQ(contents, (std::vector<std::string>{
                           "FFS: 2 0", "self: 4 2 @4", "pair: 8 10 2 @10", "tail: 14 16 18 2 @18",
                           "cut: 20 1 @20", "ended: 26 16 @26", "other: 30 32 8 @32",
-                          "twin: 36 32 @36", "sound: 40 42 0", "LostBlocks: 0",
-                          "block 28.bin: 28 0", "block 29.bin: 29 0", "block 37.bin: 37 0"}));
+                          "twin: 36 32 @36", "sound: 40 42 0", "LostFiles: 0",
+                          "%00: 28 1040 @28 @28", "LostBlocks: 0", "block 37.bin: 37 0"}));
   // Testing tells each marked file, extraction writes it all and says so.
   TempDir dir;
   std::string target = dir.File("out");
@@ -209,7 +212,7 @@ TEST_F(FfsTest, ChainsThatDidNotEndSoundlyAreMarked) {
     const std::string path = header.FileName;
     const std::string name = path.substr(path.find_last_of("/\\") + 1);
     const bool marked =
-        std::set<std::string>{"self", "pair", "tail", "cut", "ended", "other", "twin"}.count(
+        std::set<std::string>{"self", "pair", "tail", "cut", "ended", "other", "twin", "%00"}.count(
             name) != 0;
     EXPECT_EQ(archive.ProcessFile(PK_TEST, nullptr), marked ? E_BAD_DATA : 0) << path;
     if (path.ends_with("tail")) {

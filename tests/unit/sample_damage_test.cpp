@@ -164,16 +164,25 @@ TEST_F(SampleDamageTest, DamageOnlyTheReaderCanTell) {
   struct Case {
     const char *What;
     std::function<void(std::vector<std::uint8_t> &)> Damage;
-    const char *Path;  // an entry that must be listed and reported
-    std::size_t MaxBytes;
+    const char *Path;      // an entry that must be listed
+    bool Reported;         // whether testing it fails
+    const char *SameAs;    // the sound sample's entry whose bytes it holds, if any
+    std::size_t MaxBytes;  // else at most so many bytes
+  };
+  auto erase = [](std::uint32_t at) {
+    return [at](std::vector<std::uint8_t> &d) { std::fill_n(d.begin() + at, 0x10000, 0xFF); };
   };
   const Case cases[] = {
       {"a data chunk's size reaching past its 4 KiB block",
        [](std::vector<std::uint8_t> &d) { d[0x168ef6a] ^= 0x80; }, "FFS_C/SMS/Inbox/sms125.txt",
-       0x1000},
+       true, nullptr, 0x1000},
       {"a flipped bit in the marker of one of nine data chunks",
        [](std::vector<std::uint8_t> &d) { d[0xb6ff41] ^= 0x10; }, "FFS/Pictures/Photo_022.jpg",
-       100000},
+       true, nullptr, 100000},
+      {"the block of FFS's root folder erased: its folders and files are kept", erase(0xA20000),
+       "FFS/LostFiles/Photo_002.jpg", false, "FFS/Pictures/Photo_002.jpg", 0},
+      {"a block in the middle of a chain erased: the parts after it are kept", erase(0xCA0000),
+       "FFS/LostFiles/песня.mp3", true, nullptr, 716800 - 229376},
   };
   for (const Case &c : cases) {
     std::vector<std::uint8_t> dump = Bytes();
@@ -181,8 +190,11 @@ TEST_F(SampleDamageTest, DamageOnlyTheReaderCanTell) {
     const std::map<std::string, Got> damaged = Read(dump, 0xFFFFFFFF);
     const auto got = damaged.find(HostPath(c.Path));
     ASSERT_NE(got, damaged.end()) << c.What;
-    EXPECT_TRUE(got->second.Reported) << c.What;
-    EXPECT_LE(got->second.Bytes.size(), c.MaxBytes) << c.What;
+    EXPECT_EQ(got->second.Reported, c.Reported) << c.What;
+    if (c.SameAs != nullptr)
+      EXPECT_EQ(got->second.Bytes, sound_->at(HostPath(c.SameAs)).Bytes) << c.What;
+    else
+      EXPECT_LE(got->second.Bytes.size(), c.MaxBytes) << c.What;
   }
 }
 

@@ -44,8 +44,8 @@ file /Video/long.3gp size=900k part=100k spread
 file /Themes/theme##.zip count=10 size=20k-80k part=16k
 file /Animations/anim##.gif count=30 size=1k-8k
 
-# Small blocks, many small files, and chunks no file holds: they show
-# under LostBlocks.
+# Small blocks, many small files, chunks no file holds (they show under
+# LostBlocks) and files whose folder is gone (under LostFiles).
 disk FFS_C blocks=256 blocksize=4k
 file /Data/rec###.dat count=200 size=100-3000 part=2k
 file /SMS/Inbox/sms###.txt count=150 size=60-600 text date=2024-01-10

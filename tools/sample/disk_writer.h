@@ -184,10 +184,6 @@ class DiskWriter {
                                   .NextId = i + 1 < parts ? ids[i + 1] : testing::kNoPartId,
                                   .Name = name};
       slots.push_back(Place(p, piece, s.Line));
-      if (s.What == Kind::Orphan) {
-        Lost(p.Id, testing::PartHeaderBytes(p));
-        Lost(p.Id + 1u, piece);
-      }
       if (s.Spread) cursor_ = (cursor_ + 1) % fs_.BlockCount();
     }
     return slots;
@@ -201,11 +197,19 @@ class DiskWriter {
     return Content(prng, size, s.Text, s.Path.back());
   }
 
+  // A disk without a root part still lists a root folder for what a
+  // reader finds on it: once.
+  void ListRoot() {
+    if (!disk_.NoRoot || rootListed_) return;
+    rootListed_ = true;
+    AddTree(disk_.Name, true);
+  }
+
   // A chunk a reader lists under LostBlocks.
   void Lost(std::uint32_t id, const std::vector<std::uint8_t> &data) {
     if (!lostDir_) {
       lostDir_ = true;
-      if (disk_.NoRoot) AddTree(disk_.Name, true);
+      ListRoot();
       AddTree(disk_.Name + "/LostBlocks", true);
     }
     AddTree(disk_.Name + "/LostBlocks/block " + std::to_string(id) + ".bin", false, data);
@@ -248,8 +252,17 @@ class DiskWriter {
         return;
       }
       case Kind::Orphan: {
-        const std::vector<std::uint8_t> content = ContentOf(s, "orphan:" + s.Path.back());
+        // A reader keeps it, with its name, in the disk's LostFiles.
+        std::vector<std::uint8_t> content = ContentOf(s, "orphan:" + s.Path.back());
         Chain(kMissingParent, Stored(s.Path.back(), s.Utf8), content, s);
+        if (!lostFilesDir_) {
+          lostFilesDir_ = true;
+          ListRoot();
+          AddTree(disk_.Name + "/LostFiles", true);
+        }
+        summary_.ContentBytes += content.size();
+        ++summary_.Files;
+        AddTree(disk_.Name + "/LostFiles/" + Listed(s.Path.back()), false, std::move(content), &s);
         return;
       }
       case Kind::Dead: {
@@ -285,8 +298,7 @@ class DiskWriter {
     }
     const int number = static_cast<int>(id) + (disk_.IsEepromFull() ? 5000 : 0);
     const std::string name = disk_.Name + "/eeprom 1_" + std::to_string(number);
-    if (!eepromRoot_ && disk_.NoRoot) AddTree(disk_.Name, true);
-    eepromRoot_ = true;
+    ListRoot();
     AddTree(name + ".bin", false, payload);
     const std::string bid = BlockDescription(number, version);
     AddTree(name + ".bid", false, std::vector<std::uint8_t>(bid.begin(), bid.end()));
@@ -319,7 +331,8 @@ class DiskWriter {
   std::set<std::string> paths_;
   std::vector<RawChunk> raw_;
   bool lostDir_ = false;
-  bool eepromRoot_ = false;
+  bool lostFilesDir_ = false;
+  bool rootListed_ = false;
 };
 
 }  // namespace detail

@@ -9,6 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
+#include <string>
+#include <optional>
 
 #include "entries/entry_budget.h"
 #include "flash/flash_image.h"
@@ -39,12 +42,24 @@ class TDump {
   TEntryBudget &Budget() { return budget_; }
   const TEntryBudget &Budget() const { return budget_; }
 
+  // A partition table whose run of records ended at a damaged record,
+  // although valid records follow it: the disks those name are not listed.
+  struct TTableDamage {
+    std::uint32_t Record = 0;                 // dump offset of the damaged record
+    std::vector<std::uint32_t> RecordsAfter;  // dump offsets of the valid ones after it
+    std::vector<std::string> DisksAfter;      // the names they give
+  };
+  // None when the table's run ended soundly.
+  const std::optional<TTableDamage> &TableDamage() const { return tableDamage_; }
+  void SetTableDamage(TTableDamage damage) { tableDamage_ = std::move(damage); }
+
  private:
   std::unique_ptr<std::uint8_t[]> bytes_;
   TFlashImage window_;
   std::uint16_t arcDate_;
   std::uint16_t arcTime_;
   TEntryBudget budget_;
+  std::optional<TTableDamage> tableDamage_;
 };
 
 }  // namespace quarn

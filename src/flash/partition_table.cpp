@@ -86,6 +86,23 @@ bool TPartitionScan::ValidateDescriptor(std::uint32_t offset) {
   return ValidEntries(table) >= numBlocks;
 }
 
+std::vector<std::uint32_t> TPartitionScan::RunAfterDamage(std::uint32_t damagedRecord) {
+  std::vector<std::uint32_t> run;
+  const std::uint32_t limit = std::min(image_.Size(), FlashWindowSize);
+  for (std::uint32_t k = 1; k <= kRecordsPastDamage; ++k) {
+    const std::uint64_t at = damagedRecord + std::uint64_t{k} * kDescriptorSize;
+    if (at + kDescriptorSize > limit) break;
+    if (!ValidateDescriptor(static_cast<std::uint32_t>(at))) continue;
+    for (std::uint64_t next = at; next + kDescriptorSize <= limit &&
+                                  run.size() < TPartitionLimits::MaxDisks &&
+                                  ValidateDescriptor(static_cast<std::uint32_t>(next));
+         next += kDescriptorSize)
+      run.push_back(static_cast<std::uint32_t>(next));
+    break;
+  }
+  return run;
+}
+
 std::vector<std::uint32_t> TPartitionScan::FindRun(std::uint32_t start, std::uint32_t step) {
   std::vector<std::uint32_t> run;
   const std::uint32_t size = image_.Size();

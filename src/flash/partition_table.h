@@ -62,6 +62,13 @@ class TPartitionScan {
   // there is none. The run also ends where TPartitionLimits would be passed.
   std::vector<std::uint32_t> FindRun(std::uint32_t start, std::uint32_t step);
 
+  // Where a run ended at a record that is not valid: the run of valid
+  // records that begins within kRecordsPastDamage records after it, at the
+  // same stride (a damaged record in the middle of a table); empty when
+  // none does.
+  static constexpr std::uint32_t kRecordsPastDamage = 4;
+  std::vector<std::uint32_t> RunAfterDamage(std::uint32_t damagedRecord);
+
  private:
   // The number of valid block-table entries from image offset `offset` on,
   // at stride 8.

@@ -64,10 +64,28 @@ std::vector<std::unique_ptr<TSieDisk>> FindDisks(TDump &dump, std::uint32_t star
   const TFlashImage &window = dump.Window();
   if (window.Data() == nullptr) return disks;
   TPartitionScan scan(window);
-  for (const std::uint32_t offset : scan.FindRun(start, step)) {
+  const std::vector<std::uint32_t> run = scan.FindRun(start, step);
+  for (const std::uint32_t offset : run) {
     const std::uint8_t *record = window.Data() + offset;
     disks.push_back(std::make_unique<TSieDisk>(
         dump, record, window.Translate(LoadU32(record + descriptor::BlockTableAddr))));
+  }
+  // A run that ended at a record that is not valid, with valid ones after
+  // it: a damaged record hides the disks that follow it.
+  if (!run.empty()) {
+    const std::uint64_t next = std::uint64_t{run.back()} + kDescriptorSize;
+    if (next + kDescriptorSize <= window.Size() &&
+        !scan.ValidateDescriptor(static_cast<std::uint32_t>(next))) {
+      TDump::TTableDamage damage;
+      damage.Record = static_cast<std::uint32_t>(next);
+      damage.RecordsAfter = scan.RunAfterDamage(damage.Record);
+      for (const std::uint32_t offset : damage.RecordsAfter) {
+        std::string name;
+        window.ReadDiskName(LoadU32(window.Data() + offset + descriptor::NameAddr), name);
+        damage.DisksAfter.push_back(std::move(name));
+      }
+      if (!damage.RecordsAfter.empty()) dump.SetTableDamage(std::move(damage));
+    }
   }
   return disks;
 }

@@ -172,6 +172,11 @@ TDumpFacts TInspector::Dump() const {
                      TRecognition::Dump;
   facts.Date = dump.ArcDate();
   facts.Time = dump.ArcTime();
+  if (const auto &damage = dump.TableDamage()) {
+    facts.TableDamaged = true;
+    facts.DamagedRecordOffset = damage->Record;
+    facts.DisksAfterDamage = damage->DisksAfter;
+  }
 
   const auto &disks = archive_->Disks();
   for (int i = 0; i < disks.Count(); ++i) {

@@ -90,6 +90,11 @@ struct TDumpFacts {
   std::uint16_t Date = 0;   // the dump's last-write time, DOS date and time
   std::uint16_t Time = 0;
   std::vector<TDiskFacts> Disks;  // in table order
+  // A damaged record ended the partition table's run although valid records
+  // follow it: the disks those name are not listed.
+  bool TableDamaged = false;
+  std::uint32_t DamagedRecordOffset = 0;
+  std::vector<std::string> DisksAfterDamage;
 };
 
 // Asks an open archive for facts. Made once per handle: it indexes the

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "dump_builder.h"
+#include "flash/dump.h"
 #include "flash/flash_image.h"
 #include "flash/partition_table.h"
+#include "flash/sie_disk.h"
 
 namespace quarn {
 namespace {
@@ -135,6 +138,20 @@ TEST(FindDisksTest, TakesTheFirstRunOfConsecutiveRecords) {
   dump.U32(0x100 + 132 + 20, 0x10000);                   // the fourth record ends the run
   dump.Disk(0x400, "E", 0x1040, 0x2000, blocks, false);  // valid, but not in the run
   EXPECT_EQ(ScanRun(dump), (std::vector<std::uint32_t>{0x100, 0x12C, 0x158}));
+  // Nothing valid follows the record that ended the run closely: no damage.
+  std::unique_ptr<TDump> whole = TDump::Copy(dump.Data().data(), dump.Size());
+  EXPECT_EQ(FindDisks(*whole, 0, 4).size(), 3u);
+  EXPECT_FALSE(whole->TableDamage());
+
+  // The second record damaged, valid ones after it: the run is still the
+  // first record alone, and the damage names the disks it hides.
+  dump.U32(0x100 + 132 + 20, 1);
+  dump.U32(0x100 + 44 + 20, 0x10000);
+  std::unique_ptr<TDump> damaged = TDump::Copy(dump.Data().data(), dump.Size());
+  EXPECT_EQ(FindDisks(*damaged, 0, 4).size(), 1u);
+  ASSERT_TRUE(damaged->TableDamage());
+  EXPECT_EQ(damaged->TableDamage()->Record, 0x100u + 44);
+  EXPECT_EQ(damaged->TableDamage()->DisksAfter, (std::vector<std::string>{"C", "D"}));
 }
 
 TEST(FindDisksTest, NothingInADumpWithoutATable) {

@@ -98,7 +98,21 @@ std::vector<std::pair<std::size_t, std::basic_string<Char>>> NumberApartIn(
     }
     return Bytes(std::basic_string_view<Char>(store.emplace_back(std::move(key))));
 #else
-    return Bytes(std::basic_string_view<Char>(store.emplace_back(HostKey(name))));
+    // The Windows file API drops the dots and spaces that end a name (or a
+    // piece of a path): "a", "a." and "a " name one file.
+    String key = HostKey(name);
+    std::size_t kept = 0;
+    std::size_t piece = 0;  // where the piece being copied starts in the key
+    for (std::size_t i = 0; i <= key.size(); ++i) {
+      if (i == key.size() || key[i] == Char('\\')) {
+        while (kept > piece && (key[kept - 1] == Char('.') || key[kept - 1] == Char(' '))) --kept;
+        if (i == key.size()) break;
+        piece = kept + 1;
+      }
+      key[kept++] = key[i];
+    }
+    key.resize(kept);
+    return Bytes(std::basic_string_view<Char>(store.emplace_back(std::move(key))));
 #endif
   };
   // Every name there is; and the names given out, each with the next number

@@ -156,9 +156,9 @@ TEST(ExtentTest, SizeIsTheWholeSumOfExtentsAndTheRecordsCarryIt) {
   FillHeader(ex, "a", e, "f");
   tHeaderDataExW wide{};
   FillHeader(wide, u"a", e, u"f");
-  for (const auto &[low, high] : {std::pair{ex.UnpSize, ex.UnpSizeHigh},
-                                  std::pair{ex.PackSize, ex.PackSizeHigh},
-                                  std::pair{wide.UnpSize, wide.UnpSizeHigh}}) {
+  for (const auto &[low, high] :
+       {std::pair{ex.UnpSize, ex.UnpSizeHigh}, std::pair{ex.PackSize, ex.PackSizeHigh},
+        std::pair{wide.UnpSize, wide.UnpSizeHigh}}) {
     EXPECT_EQ(low, 0x1000u);
     EXPECT_EQ(high, 1u);
   }
@@ -190,6 +190,13 @@ TEST(UniqueNamesTest, CopiesAfterTheFirstAreNumberedPastEveryName) {
   // Case-blind, as the Windows file system compares names.
   EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "a (3).txt", "a (2).txt", "b", "a (4).txt",
                                              "B (2)"}));
+  // Trailing dots and spaces dropped, as the Windows file API drops them.
+  TSieFile *dots = t.Make("dots", top);
+  for (const char *name : {"a", "a.", "a ", "a. ."}) t.Make(name, dots);
+  RenameDuplicateChildren(*top);
+  std::vector<std::string> dotted;
+  for (const TSieFile *e : dots->Children()) dotted.push_back(e->Name);
+  EXPECT_EQ(dotted, (std::vector<std::string>{"a", "a (2).", "a  (3)", "a.  (4)."}));
 #else
   EXPECT_EQ(names,
             (std::vector<std::string>{"a.txt", "a (3).txt", "a (2).txt", "b", "a (4).txt", "B"}));

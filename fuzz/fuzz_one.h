@@ -14,8 +14,10 @@
 //         offset, a length (at most 64) and that many bytes, so that whole
 //         names (separators, dots, " (2)", the 0x1F of UTF-8 names) land in
 //         one step;
-// and bit 2 lists and extracts through the Unicode exports, as Double
-// Commander and Total Commander do, instead of the ANSI ones.
+// bit 2 lists and extracts through the Unicode exports, as Double
+// Commander and Total Commander do, instead of the ANSI ones; and bit 3 also
+// asks the core what the command's info and list --json report: the dump's
+// facts, and each entry's facts and content.
 #ifndef QUARN_FUZZ_FUZZ_ONE_H
 #define QUARN_FUZZ_FUZZ_ONE_H
 
@@ -29,6 +31,7 @@
 #include "dump_builder.h"
 #include "ffs_builder.h"
 #include "flash/dump.h"
+#include "plugin/inspect.h"
 #include "plugin/quarn.h"
 #include "wcxhead.h"
 
@@ -95,9 +98,19 @@ inline std::size_t FuzzOne(const std::uint8_t *data, std::size_t size, const std
   name.push_back('\0');
   std::size_t listed = 0;
   std::size_t extracted = 0;
+  std::unique_ptr<TInspector> inspector;
+  TEntryFacts facts;
+  if (size > 0 && (data[0] & 8) != 0) {
+    inspector = std::make_unique<TInspector>(handle);
+    inspector->Dump();
+  }
   tHeaderData header{};
   while (ReadHeader(handle, &header) == 0) {
     ++listed;
+    if (inspector) {
+      inspector->Current(facts);
+      inspector->WriteCurrent([](const std::uint8_t *, std::size_t) { return true; });
+    }
     char empty[1] = "";
     ProcessFile(handle, PK_TEST, nullptr, empty);
     // The whole size, not the record's low 32 bits: a crafted entry can be

@@ -37,6 +37,8 @@ int main(int argc, char **argv) {
   Write(dir, "patch-base-wide", 5, {0, 0, 0, 0xFF});
   Write(dir, "runs-base", 3, {0, 0, 0, 0});
   Write(dir, "runs-base-wide", 7, {0, 0, 0, 0});
+  // And asking the core what info and list --json report.
+  Write(dir, "patch-base-facts", 9, {0, 0, 0, 0xFF});
   // The base, and pieces of it, as raw dumps.
   const std::vector<std::uint8_t> &base = quarn::fuzzing::PatchBase().Data();
   Write(dir, "raw-base", 0, base);

@@ -167,36 +167,74 @@ void TDiskReader::PairParts() {
   // chain are not lost; on the EEPROM disks such a chunk stays an EEPROM
   // block.
   const bool keepDataless = ClassifyDisk(disk_.DiskName()) == DiskKind::Plain;
-  for (int k = 0; k < n; ++k) {
+  // Whether chunk q holds a part header for its own id, with its name inside
+  // the image (up to the NUL, or the 255 bytes taken when there is none).
+  struct Header {
+    const std::uint8_t *Bytes = nullptr;
+    const std::uint8_t *Name = nullptr;
+    std::uint32_t Length = 0;
+    std::uint32_t Available = 0;
+  };
+  auto headerOf = [this](const TChunk &q, Header &h) {
+    if ((q.Id & 1) != 0 || q.Size < part_header::kSize) return false;
+    h.Bytes = image_.Span(q.DataAddr, part_header::kSize);
+    if (h.Bytes == nullptr || LoadU16(h.Bytes + part_header::Id) != q.Id ||
+        LoadU16(h.Bytes + part_header::DataId) != q.Id + 1)
+      return false;
+    const std::uint32_t nameAddr = q.DataAddr + part_header::Name;
+    h.Available = image_.Available(nameAddr);
+    h.Name = image_.Translate(nameAddr);
+    if (h.Name == nullptr) return false;
+    const std::uint32_t limit = h.Available < kMaxNameBytes ? h.Available : kMaxNameBytes;
+    h.Length = 0;
+    while (h.Length < limit && h.Name[h.Length] != 0) ++h.Length;
+    // The image ended before the NUL and before the 255 bytes taken.
+    return !(h.Length == limit && limit < kMaxNameBytes);
+  };
+  // Run by run of one id: the header is the last chunk of the run that holds
+  // a sound header (a stale or foreign chunk of the same id does not hide
+  // it), the data chunk the one of the next id written right after it in
+  // the same block, else the first of that run.
+  for (int k = 0; k < n;) {
+    int end = k + 1;
+    while (end < n && ChunkList[end].Id == ChunkList[k].Id) ++end;
+    const int run = k;
+    k = end;
     // Headers lie all over the dump, in no order the ids follow: ask for a
     // later one while this one is read.
-    if (k + kPrefetchAhead < n) {
-      if (const std::uint8_t *ahead = image_.Translate(ChunkList[k + kPrefetchAhead].DataAddr))
+    if (end + kPrefetchAhead < n) {
+      if (const std::uint8_t *ahead = image_.Translate(ChunkList[end + kPrefetchAhead].DataAddr))
         __builtin_prefetch(ahead);
     }
-    const TChunk &q = ChunkList[k];
-    // The chunk after the run of q's id: the data chunk, if there is one.
-    const TChunk *r = k + 1 < n ? &ChunkList[k + 1] : nullptr;
-    if ((q.Id & 1) != 0 || q.Size < part_header::kSize) continue;
-    if (r == nullptr || r->Id != q.Id + 1) {
-      if (!keepDataless || (r != nullptr && r->Id == q.Id)) continue;
-      r = nullptr;
+    const std::uint32_t id = ChunkList[run].Id;
+    if ((id & 1) != 0) continue;
+    const bool dataRun = end < n && ChunkList[end].Id == id + 1;
+    if (!dataRun && !keepDataless) continue;
+    const TChunk *found = nullptr;
+    Header h;
+    for (int i = end; i-- > run;) {
+      if (headerOf(ChunkList[i], h)) {
+        found = &ChunkList[i];
+        break;
+      }
     }
-    // The header must lie inside the image, and so must its name: up to the
-    // NUL, or the 255 bytes taken when there is none.
-    const std::uint8_t *header = image_.Span(q.DataAddr, part_header::kSize);
-    if (header == nullptr || LoadU16(header + part_header::Id) != q.Id) continue;
-    const std::uint16_t dataId = LoadU16(header + part_header::DataId);
-    if (dataId != q.Id + 1) continue;
-    const std::uint32_t nameAddr = q.DataAddr + part_header::Name;
-    const std::uint32_t available = image_.Available(nameAddr);
-    const std::uint8_t *name = image_.Translate(nameAddr);
-    if (name == nullptr) continue;
-    const std::uint32_t limit = available < kMaxNameBytes ? available : kMaxNameBytes;
-    std::uint32_t length = 0;
-    while (length < limit && name[length] != 0) ++length;
-    // The image ended before the NUL and before the 255 bytes taken.
-    if (length == limit && limit < kMaxNameBytes) continue;
+    if (found == nullptr) continue;
+    const TChunk &q = *found;
+    const TChunk *r = nullptr;
+    if (dataRun) {
+      r = &ChunkList[end];
+      for (int i = end; i < n && ChunkList[i].Id == id + 1; ++i) {
+        if (ChunkList[i].DescAddr == q.DescAddr - chunk_descriptor::kSize) {
+          r = &ChunkList[i];
+          break;
+        }
+      }
+    }
+    const std::uint8_t *header = h.Bytes;
+    const std::uint16_t dataId = static_cast<std::uint16_t>(id + 1);
+    const std::uint8_t *name = h.Name;
+    const std::uint32_t length = h.Length;
+    const std::uint32_t available = h.Available;
 
     TPartRec part;
     part.Header = header;

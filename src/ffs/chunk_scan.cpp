@@ -231,7 +231,7 @@ void TDiskReader::PairParts() {
       }
     }
     const std::uint8_t *header = h.Bytes;
-    const std::uint16_t dataId = static_cast<std::uint16_t>(id + 1);
+    const auto dataId = static_cast<std::uint16_t>(id + 1);
     const std::uint8_t *name = h.Name;
     const std::uint32_t length = h.Length;
     const std::uint32_t available = h.Available;

@@ -60,7 +60,8 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part, boo
   const TPartRec *last = nullptr;
   // A finding at the chain's end shows at its last part, whose link goes wrong.
   auto atLast = [&](TEntryDamage damage) {
-    entry->AddFinding(damage, last->Id, last->HeaderChunk->DataAddr);
+    const TPartRec *at = last != nullptr ? last : part;
+    entry->AddFinding(damage, at->Id, at->HeaderChunk->DataAddr);
   };
   for (const TPartRec *q = part; q != nullptr; q = q->Next) {
     std::uint32_t &mark = chainMark_[static_cast<std::size_t>(q - first)];

@@ -71,15 +71,6 @@ DateTime DateTimeFromUnix(std::int64_t seconds) {
   return result;
 }
 
-bool IsValidDosDateTime(std::uint32_t dosDateTime) {
-  const DateTime t = DateTimeFromDos(dosDateTime);
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (t.month < 1 || t.month > 12 || t.day < 1) return false;
-  const bool leap = t.year % 4 == 0 && (t.year % 100 != 0 || t.year % 400 == 0);
-  const int days = kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
-  return t.day <= days && t.hour <= 23 && t.minute <= 59 && t.second <= 58;
-}
-
 void SetAttributesFromFat(Entry &entry, int attr) {
   entry.directory = (attr & kFatDirectory) != 0;
   entry.readOnly = (attr & kFatReadOnly) != 0;
@@ -101,7 +92,8 @@ Entry EntryFromHeader(const tHeaderData &header) {
   entry.rawAttr = header.FileAttr;
 #ifdef _WIN32
   entry.time = DateTimeFromDos(static_cast<std::uint32_t>(header.FileTime));
-  entry.timeValid = IsValidDosDateTime(static_cast<std::uint32_t>(header.FileTime));
+  entry.timeValid = IsValidDosDateTime(static_cast<std::uint16_t>(header.FileTime >> 16),
+                                       static_cast<std::uint16_t>(header.FileTime));
   SetAttributesFromFat(entry, header.FileAttr);
 #else
   // The plugin gives 0 for a DOS date and time that name no moment; a valid
@@ -177,12 +169,6 @@ void AppendJsonString(std::string &out, std::string_view text) {
     }
   }
   out += '"';
-}
-
-std::string EntryJson(const Entry &entry) {
-  std::string json;
-  AppendEntryJson(json, entry);
-  return json;
 }
 
 void AppendEntryJson(std::string &out, const Entry &entry, const TEntryFacts *facts) {

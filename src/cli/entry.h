@@ -36,10 +36,6 @@ struct Entry {
 DateTime DateTimeFromDos(std::uint32_t dosDateTime);
 // The exports' FileTime on Linux: seconds since 1970 in UTC.
 DateTime DateTimeFromUnix(std::int64_t seconds);
-// Whether a DOS date and time name a moment: month 1-12, a day of that month,
-// hour 0-23, minute 0-59, second 0-58. The exports' FileTime on Windows is
-// such a pair; on Linux an invalid one is given as 0.
-bool IsValidDosDateTime(std::uint32_t dosDateTime);
 
 // FileAttr on Windows: FAT attribute bits.
 void SetAttributesFromFat(Entry &entry, int attr);
@@ -64,10 +60,9 @@ std::string AttributeString(const Entry &entry);
 // valid; every byte that is not part of a valid UTF-8 sequence is written as
 // \u00XX, i.e. read as Latin-1, so the result is always valid JSON.
 std::string JsonString(std::string_view text);
-// One line of JSON for the entry, without the newline:
+// One line of JSON for the entry, without the newline, appended to `out`:
 // {"path":...,"size":N,"time":"..."|null,"attr":"D....","raw_attr":N,"dir":true}
-std::string EntryJson(const Entry &entry);
-// The same appended to `out`; with `facts`, followed by where the entry lies:
+// With `facts`, followed by where the entry lies:
 // ,"disk":"FFS","ids":[N,...],"extents":[[offset,length],...]|null,"complete":true
 void AppendEntryJson(std::string &out, const Entry &entry, const TEntryFacts *facts = nullptr);
 // `text` as a JSON string literal appended to `out`.

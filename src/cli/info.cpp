@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/os.h"
 #include "flash/dump_format.h"
+#include "util/civil_date.h"
 
 namespace quarn::cli {
 namespace {
@@ -100,9 +101,8 @@ const char *HoldsJson(TDiskHolds holds) {
 }
 
 std::optional<DateTime> DumpTime(const TDumpFacts &facts) {
-  const std::uint32_t dos = static_cast<std::uint32_t>(facts.Date) << 16 | facts.Time;
-  if (!IsValidDosDateTime(dos)) return std::nullopt;
-  return DateTimeFromDos(dos);
+  if (!IsValidDosDateTime(facts.Date, facts.Time)) return std::nullopt;
+  return DateTimeFromDos(static_cast<std::uint32_t>(facts.Date) << 16 | facts.Time);
 }
 
 // Columns aligned to their widest cell; 'l' or 'r' per column.

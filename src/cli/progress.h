@@ -31,7 +31,7 @@ class ProgressBar : public ProgressSink {
   void Clear();
 
  private:
-  void Draw(bool force);
+  void Draw();
 
   std::uint64_t total_;
   std::uint64_t done_ = 0;       // finished files and the current one so far

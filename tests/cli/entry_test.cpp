@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "util/civil_date.h"
+
 namespace quarn::cli {
 namespace {
 
@@ -51,7 +53,8 @@ TEST(EntryTimeTest, ValidDosDateTimes) {
       {Dos(2005, 1, 1, 0, 0, 60), false},
       {0, false},
   };
-  for (const auto &c : kCases) EXPECT_EQ(IsValidDosDateTime(c.Dos), c.Valid) << std::hex << c.Dos;
+  for (const auto &c : kCases)
+    EXPECT_EQ(IsValidDosDateTime(c.Dos >> 16, c.Dos & 0xFFFF), c.Valid) << std::hex << c.Dos;
 }
 
 TEST(EntryTimeTest, AnEntryWithoutAValidDateShowsNone) {
@@ -67,9 +70,10 @@ TEST(EntryTimeTest, AnEntryWithoutAValidDateShowsNone) {
   const Entry entry = EntryFromHeader(header);
   EXPECT_FALSE(entry.timeValid);
   EXPECT_EQ(EntryDateTime(entry), std::string(19, ' '));
-  EXPECT_EQ(EntryJson(entry),
-            "{\"path\":\"EELITE\",\"size\":0,\"time\":null,\"attr\":\"D....\",\"raw_attr\":" +
-                std::to_string(header.FileAttr) + ",\"dir\":true}");
+  std::string json;
+  AppendEntryJson(json, entry);
+  EXPECT_EQ(json, "{\"path\":\"EELITE\",\"size\":0,\"time\":null,\"attr\":\"D....\",\"raw_attr\":" +
+                      std::to_string(header.FileAttr) + ",\"dir\":true}");
 }
 
 TEST(EntryAttributeTest, FatBitsAndUnixModes) {
@@ -142,7 +146,9 @@ TEST(JsonStringTest, EntryLine) {
   entry.time = DateTimeFromUnix(1109678400);
   entry.rawAttr = 0100444;
   SetAttributesFromMode(entry, entry.rawAttr);
-  EXPECT_EQ(EntryJson(entry),
+  std::string json;
+  AppendEntryJson(json, entry);
+  EXPECT_EQ(json,
             "{\"path\":\"FFS/a \\\"b\\\".txt\",\"size\":5,\"time\":\"2005-03-01T12:00:00\","
             "\"attr\":\".R...\",\"raw_attr\":33060,\"dir\":false}");
 }

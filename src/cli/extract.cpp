@@ -64,7 +64,6 @@ class Extraction {
   // file; returns why not, or an empty string. Sets `skip` when the file
   // exists and is to be kept (--keep).
   std::string PrepareFileTarget(const fs::path &target, bool &skip);
-  std::string CreateFileTarget(const fs::path &target);
   void Fail(const Entry &entry, const std::string &reason);
   void Report(const std::string &message);
   // -v: the path as it is written, below the output folder.
@@ -128,13 +127,6 @@ std::string Extraction::PrepareFileTarget(const fs::path &target, bool &skip) {
   return {};
 }
 
-std::string Extraction::CreateFileTarget(const fs::path &target) {
-  // Made here, so that a failure names the system's reason; the plugin then
-  // writes the file that is there.
-  const std::string reason = CreateEmptyFile(target);
-  return reason.empty() ? reason : "cannot create file: " + reason;
-}
-
 bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   const SafePath safe = MakeSafePath(entry.path, NativePathStyle());
   if (safe.renamed && !options_.quiet)
@@ -164,7 +156,6 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
     archive.Skip();
     return true;
   }
-  if (problem.empty()) problem = CreateFileTarget(target);
   if (!problem.empty()) {
     Fail(entry, problem);
     archive.Skip();
@@ -198,7 +189,11 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
     return false;
   }
   progress_.FinishFile();
-  const std::string why = result == E_BAD_DATA ? archive.Problem() : std::string();
+  std::string why = result == E_BAD_DATA ? archive.Problem() : std::string();
+  // The plugin makes the file; where it could not, the system's reason is
+  // found by trying once more.
+  if (result == E_ECREATE && !(why = CreateFileProblem(target)).empty())
+    why = "cannot create file: " + why;
   Fail(entry, why.empty() ? ResultMessage(result) : why);
   return true;
 }

@@ -129,9 +129,9 @@ HeldStream::HeldStream(const std::string &) {}
 HeldStream::~HeldStream() = default;
 std::string HeldStream::Name() const { return {}; }
 
-std::string CreateEmptyFile(const std::filesystem::path &path) {
+std::string CreateFileProblem(const std::filesystem::path &path) {
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return std::system_category().message(static_cast<int>(GetLastError()));
   CloseHandle(file);
@@ -156,10 +156,11 @@ HeldStream::~HeldStream() {
 
 std::string HeldStream::Name() const { return "/dev/fd/" + std::to_string(descriptor_); }
 
-std::string CreateEmptyFile(const std::filesystem::path &path) {
+std::string CreateFileProblem(const std::filesystem::path &path) {
   const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (file < 0) return std::strerror(errno);
   close(file);
+  unlink(path.c_str());
   return {};
 }
 #endif

@@ -49,9 +49,9 @@ void PrepareStdoutForBytes();
 // reason when it cannot ("No space left on device"), or an empty string.
 std::string WriteToStdout(const void *bytes, std::size_t length);
 
-// Creates `path` as a new empty file; the system's reason when it cannot
-// ("Permission denied"), or an empty string.
-std::string CreateEmptyFile(const std::filesystem::path &path);
+// Why `path` cannot be created as a new file ("Permission denied"); an
+// empty string when it can (it is then not left behind).
+std::string CreateFileProblem(const std::filesystem::path &path);
 
 // Narrow file names are what the exports take: bytes on Linux, the ANSI code
 // page on Windows. These convert them to and from std::filesystem paths.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "cli/os.h"
@@ -182,19 +183,64 @@ int HostArchive::WriteContent(const std::function<bool(const std::uint8_t *, std
 }
 
 int HostArchive::Next(Entry &entry) {
+  processed_ = false;
+  if (ahead_ >= 0) {
+    entry = std::move(aheadEntry_);
+    return std::exchange(ahead_, -1);
+  }
   tHeaderData header{};
   const int result = ReadHeader(handle_, &header);
   if (result == E_SUCCESS) entry = EntryFromHeader(header);
   return result;
 }
 
+bool HostArchive::Empty() {
+  if (ahead_ < 0) ahead_ = Next(aheadEntry_);
+  return ahead_ == E_END_ARCHIVE;
+}
+
+WalkEnd HostArchive::Walk(Selection &selection, const std::function<bool(const Entry &)> &visit) {
+  WalkEnd end;
+  Entry entry;
+  while ((end.result = Next(entry)) == E_SUCCESS) {
+    if (InterruptRequested()) {
+      end.interrupted = true;
+      break;
+    }
+    if (selection.Selects(entry.path) && !visit(entry)) {
+      end.stopped = true;
+      break;
+    }
+    if (!processed_ && (end.result = Skip()) != E_SUCCESS) break;
+  }
+  return end;
+}
+
+std::size_t ReportEnd(const WalkEnd &end, const std::string &dump) {
+  if (end.interrupted) {
+    PrintError("interrupted");
+    return 1;
+  }
+  if (end.stopped || end.result == E_END_ARCHIVE) return 0;
+  PrintError(dump + ": the listing stopped early: " + ResultMessage(end.result));
+  return 1;
+}
+
+std::size_t ReportUnmatched(const Selection &selection, const std::string &dump) {
+  const std::vector<std::string> unmatched = selection.Unmatched();
+  for (const std::string &pattern : unmatched) PrintError(pattern + ": no such entry in " + dump);
+  return unmatched.size();
+}
+
 int HostArchive::Skip() {
   char empty[1] = "";
+  processed_ = true;
   return ProcessFile(handle_, PK_SKIP, nullptr, empty);
 }
 
 int HostArchive::Test() {
   char empty[1] = "";
+  processed_ = true;
   return ProcessFile(handle_, PK_TEST, nullptr, empty);
 }
 
@@ -203,6 +249,7 @@ std::string HostArchive::Problem() const { return EntryProblem(handle_); }
 int HostArchive::Extract(const std::string &targetPath) {
   std::vector<char> target(targetPath.begin(), targetPath.end());
   target.push_back('\0');
+  processed_ = true;
   return ProcessFile(handle_, PK_EXTRACT, nullptr, target.data());
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/entry.h"
+#include "cli/selection.h"
 #include "wcxhead.h"
 
 namespace quarn::cli {
@@ -54,6 +55,19 @@ std::string ResultMessage(int result);
 // is Ok" only when nothing failed, then the counts.
 void PrintSummary(std::size_t errors, std::size_t folders, std::size_t files, std::uint64_t bytes);
 
+// How a walk over the selected entries ended.
+struct WalkEnd {
+  int result = E_END_ARCHIVE;  // the answer that ended the listing; E_END_ARCHIVE at its end
+  bool interrupted = false;    // Ctrl+C between two entries
+  bool stopped = false;        // the visitor asked to stop
+};
+// The end of a walk on stderr: "interrupted", or "DUMP: the listing stopped
+// early: REASON" when the listing failed. Returns the failures it told.
+std::size_t ReportEnd(const WalkEnd &end, const std::string &dump);
+// "PATTERN: no such entry in DUMP" for each pattern that selected nothing;
+// returns how many.
+std::size_t ReportUnmatched(const Selection &selection, const std::string &dump);
+
 // One open dump. OpenArchive on construction, CloseArchive on destruction.
 class HostArchive {
  public:
@@ -69,9 +83,16 @@ class HostArchive {
   HostArchive(const HostArchive &) = delete;
   HostArchive &operator=(const HostArchive &) = delete;
 
-  // ReadHeader: 0 with `entry` filled, E_END_ARCHIVE at the end, or an error.
-  int Next(Entry &entry);
-  // ProcessFile on the entry Next returned last.
+  // The one pass every command makes, as a host walks a listing: a header,
+  // then ProcessFile once for it. `visit` gets each entry `selection`
+  // selects and may test or extract it (at most once); what it leaves alone,
+  // and every entry not selected, is skipped. It answers false to stop the
+  // walk; Ctrl+C stops it between two entries.
+  WalkEnd Walk(Selection &selection, const std::function<bool(const Entry &)> &visit);
+  // Whether the listing has no entry at all; reads the first one ahead.
+  bool Empty();
+
+  // ProcessFile on the entry the walk handed over last.
   int Skip();
   int Test();
   int Extract(const std::string &targetPath);
@@ -90,8 +111,13 @@ class HostArchive {
  private:
   explicit HostArchive(void *handle) : handle_(handle) {}
   TInspector &Inspector();
+  // ReadHeader: 0 with `entry` filled, E_END_ARCHIVE at the end, or an error.
+  int Next(Entry &entry);
 
   void *handle_;
+  bool processed_ = true;  // ProcessFile was called for the last header
+  int ahead_ = -1;         // Next's result read ahead by Empty, or -1
+  Entry aheadEntry_;
   std::unique_ptr<TInspector> inspector_;  // made when first asked
 };
 

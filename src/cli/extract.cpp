@@ -52,10 +52,8 @@ class Extraction {
         rootNarrow_(WithSeparator(NarrowFromPath(root))),
         progress_(totalBytes, StderrIsTerminal() && !options.quiet) {}
 
-  // Returns the exit code. `first`, when given, is the entry a Next before
-  // the run returned, with that call's result in `firstResult`.
-  int Run(HostArchive &archive, Selection &selection, const Entry *first = nullptr,
-          int firstResult = E_SUCCESS);
+  // Returns the exit code.
+  int Run(HostArchive &archive, Selection &selection);
 
  private:
   // Handles one selected entry; false when the run must stop (Ctrl+C).
@@ -145,7 +143,6 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
       Tell(safe.path + kSeparator);
       ++folders_;
     }
-    archive.Skip();
     return true;
   }
 
@@ -153,12 +150,10 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   std::string problem = PrepareFileTarget(target, skip);
   if (skip) {
     ++skipped_;
-    archive.Skip();
     return true;
   }
   if (!problem.empty()) {
     Fail(entry, problem);
-    archive.Skip();
     return true;
   }
   Tell(safe.path);
@@ -198,36 +193,15 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   return true;
 }
 
-int Extraction::Run(HostArchive &archive, Selection &selection, const Entry *first,
-                    int firstResult) {
+int Extraction::Run(HostArchive &archive, Selection &selection) {
   SetProgressSink(&progress_);
-  Entry entry;
-  int next = first != nullptr ? firstResult : archive.Next(entry);
-  if (first != nullptr) entry = *first;
-  bool interrupted = false;
-  for (; next == E_SUCCESS; next = archive.Next(entry)) {
-    if (InterruptRequested()) {
-      Report("interrupted");
-      interrupted = true;
-      break;
-    }
-    if (!selection.Selects(entry.path)) {
-      archive.Skip();
-      continue;
-    }
-    if (!ExtractEntry(archive, entry)) {
-      interrupted = true;
-      break;
-    }
-  }
+  const WalkEnd end = archive.Walk(
+      selection, [this, &archive](const Entry &entry) { return ExtractEntry(archive, entry); });
   SetProgressSink(nullptr);
   progress_.Clear();
-  if (interrupted) return kExitInterrupted;
-  if (next != E_END_ARCHIVE) {
-    Report(options_.dump + ": the listing stopped early: " + ResultMessage(next));
-    ++failures_;
-  }
-
+  if (end.stopped) return kExitInterrupted;
+  failures_ += ReportEnd(end, options_.dump);
+  if (end.interrupted) return kExitInterrupted;
   if (!options_.quiet) {
     PrintSummary(failures_, folders_, files_, bytes_);
     if (skipped_ > 0) std::printf("Skipped: %zu (they exist)\n", skipped_);
@@ -257,44 +231,32 @@ int ExtractToStdout(const ExtractOptions &options) {
     writeError = WriteToStdout(bytes, length);
     return writeError.empty();
   };
-  Entry entry;
-  int next;
-  while ((next = archive->Next(entry)) == E_SUCCESS) {
-    if (InterruptRequested()) {
-      PrintError("interrupted");
-      return kExitInterrupted;
-    }
-    if (!selection.Selects(entry.path) || entry.directory) {
-      archive->Skip();
-      continue;
-    }
+  int code = kExitOk;
+  const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
+    if (entry.directory) return true;
     if (options.verbose) std::fprintf(stderr, "%s\n", DisplayPath(entry.path).c_str());
     const int result = archive->WriteContent(write);
-    archive->Skip();
     if (InterruptRequested()) {
       PrintError("interrupted: " + DisplayPath(entry.path) + " is incomplete");
-      return kExitInterrupted;
-    }
-    if (result == E_EWRITE) {
+      code = kExitInterrupted;
+    } else if (result == E_EWRITE) {
       PrintError("cannot write to standard output: " + writeError);
-      return kExitOutput;
-    }
-    if (result != E_SUCCESS) {
+      code = kExitOutput;
+    } else if (result != E_SUCCESS) {
       const std::string problem = result == E_BAD_DATA ? archive->Problem() : std::string();
       PrintError(DisplayPath(entry.path) + ": " +
                  (problem.empty() ? ResultMessage(result) : problem));
       ++failures;
     }
+    return code == kExitOk;
+  });
+  if (end.stopped) return code;
+  if (end.interrupted) {
+    PrintError("interrupted");
+    return kExitInterrupted;
   }
   archive.reset();
-  if (next != E_END_ARCHIVE) {
-    PrintError(options.dump + ": the listing stopped early: " + ResultMessage(next));
-    ++failures;
-  }
-  for (const std::string &pattern : selection.Unmatched()) {
-    PrintError(pattern + ": no such entry in " + options.dump);
-    ++failures;
-  }
+  failures += ReportEnd(end, options.dump) + ReportUnmatched(selection, options.dump);
   return failures == 0 ? kExitOk : kExitSomeFailed;
 }
 
@@ -313,40 +275,28 @@ int RunExtract(const ExtractOptions &options) {
   // A pipe can be read only once: it is extracted in one pass.
   const bool planned = (!selection.SelectsAll() || progress) && !IsStream(options.dump);
   std::unique_ptr<HostArchive> archive;
-  Entry first;
-  int firstResult = E_SUCCESS;
   int exitCode = kExitOk;
   if (planned) {
     std::unique_ptr<HostArchive> listing =
         HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
     if (!listing) return exitCode;
     if (!options.quiet) WarnIfNotDump(options.dump);
-    Entry entry;
-    while (listing->Next(entry) == E_SUCCESS) {
-      if (selection.Selects(entry.path)) {
-        ++plan.entries;
-        if (!entry.directory) plan.bytes += entry.size;
-      }
-      if (listing->Skip() != E_SUCCESS) break;
-    }
+    listing->Walk(selection, [&plan](const Entry &entry) {
+      ++plan.entries;
+      if (!entry.directory) plan.bytes += entry.size;
+      return true;
+    });
   } else {
     // Opened for extraction right away; its first entry tells whether there
     // is anything to extract before the output folder is made.
     archive = HostArchive::OpenReporting(options.dump, PK_OM_EXTRACT, exitCode);
     if (!archive) return exitCode;
     if (!options.quiet) WarnIfNotDump(options.dump);
-    firstResult = archive->Next(first);
-    plan.entries = firstResult == E_END_ARCHIVE ? 0 : 1;
+    plan.entries = archive->Empty() ? 0 : 1;
   }
   // Patterns that matched nothing are told before anything is written, when
   // a listing pass came first; after the extraction otherwise.
-  auto reportUnmatched = [&] {
-    const std::vector<std::string> unmatched = selection.Unmatched();
-    for (const std::string &pattern : unmatched)
-      PrintError(pattern + ": no such entry in " + options.dump);
-    return !unmatched.empty();
-  };
-  const bool someUnmatched = planned && reportUnmatched();
+  const bool someUnmatched = planned && ReportUnmatched(selection, options.dump) > 0;
   if (plan.entries == 0) {
     if (!options.quiet) std::printf("No files to extract\n");
     return someUnmatched ? kExitSomeFailed : kExitOk;
@@ -367,10 +317,10 @@ int RunExtract(const ExtractOptions &options) {
   }
   CatchInterrupt();
   Extraction extraction(options, root, plan.bytes);
-  const int code = extraction.Run(*archive, selection, planned ? nullptr : &first, firstResult);
+  const int code = extraction.Run(*archive, selection);
   // Closing lets the plugin stamp the folders that this extraction created.
   archive.reset();
-  const bool unmatchedAfter = !planned && reportUnmatched();
+  const bool unmatchedAfter = !planned && ReportUnmatched(selection, options.dump) > 0;
   return code == kExitOk && (someUnmatched || unmatchedAfter) ? kExitSomeFailed : code;
 }
 

@@ -321,10 +321,9 @@ int RunInfo(const InfoOptions &options) {
   // Every entry, through the listing as a host walks it; the paths are the
   // records'.
   std::size_t entries = 0, damaged = 0;
-  Entry entry;
   TEntryFacts entryFacts;
-  int result;
-  while ((result = archive->Next(entry)) == E_SUCCESS) {
+  Selection everything({}, NativePathStyle());
+  const WalkEnd end = archive->Walk(everything, [&](const Entry &entry) {
     ++entries;
     if (archive->Facts(entryFacts) && entryFacts.Disk >= 0 &&
         static_cast<std::size_t>(entryFacts.Disk) < reports.size()) {
@@ -337,8 +336,8 @@ int RunInfo(const InfoOptions &options) {
         found.push_back({entry.path, "renamed duplicate: another entry came first on the same path",
                          entryFacts.At});
     }
-    if ((result = archive->Skip()) != E_SUCCESS) break;
-  }
+    return true;
+  });
   archive.reset();
 
   std::optional<std::uintmax_t> fileSize;
@@ -351,11 +350,7 @@ int RunInfo(const InfoOptions &options) {
     PrintJson(options, facts, fileSize, reports, entries, damaged);
   else
     PrintPlain(options, facts, fileSize, reports, entries, damaged);
-  if (result != E_END_ARCHIVE) {
-    PrintError(options.dump + ": the listing stopped early: " + ResultMessage(result));
-    return kExitSomeFailed;
-  }
-  return kExitOk;
+  return ReportEnd(end, options.dump) == 0 ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace quarn::cli

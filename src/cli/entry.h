@@ -3,6 +3,7 @@
 #ifndef QUARN_CLI_ENTRY_H
 #define QUARN_CLI_ENTRY_H
 
+#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -56,6 +57,36 @@ std::string DisplayPath(std::string_view path);
 // Five columns like 7-Zip's: D(irectory) R(ead-only) H(idden) S(ystem)
 // A(rchive), '.' for a bit that is not set, e.g. "D....", "...S.".
 std::string AttributeString(const Entry &entry);
+// JSON text appended to a string; the writer puts the commas between the
+// members of an object and the elements of an array. Numbers are integers.
+class JsonWriter {
+ public:
+  explicit JsonWriter(std::string &out) : out_(out) {}
+  JsonWriter &Object() { return Open('{'); }
+  JsonWriter &Array() { return Open('['); }
+  JsonWriter &End();  // of the innermost object or array
+  JsonWriter &Key(std::string_view name);
+  JsonWriter &String(std::string_view text);  // as AppendJsonString writes it
+  JsonWriter &Bool(bool value) { return Literal(value ? "true" : "false"); }
+  JsonWriter &Null() { return Literal("null"); }
+  template <typename Integer>
+  JsonWriter &Number(Integer value) {
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
+    return Literal({digits, static_cast<std::size_t>(end.ptr - digits)});
+  }
+
+ private:
+  JsonWriter &Open(char bracket);
+  JsonWriter &Literal(std::string_view text);
+  void Separate();
+
+  std::string &out_;
+  std::string open_;       // the brackets not closed yet, innermost last
+  bool first_ = true;      // nothing written yet in the innermost one
+  bool afterKey_ = false;  // a key waits for its value
+};
+
 // A JSON string literal, quotes included. `text` is UTF-8 as far as it is
 // valid; every byte that is not part of a valid UTF-8 sequence is written as
 // \u00XX, i.e. read as Latin-1, so the result is always valid JSON.

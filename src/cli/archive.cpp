@@ -10,6 +10,7 @@
 #include "cli/os.h"
 #include "flash/dump_format.h"
 #include "plugin/inspect.h"
+#include "util/utf8.h"
 
 namespace quarn::cli {
 namespace {
@@ -37,13 +38,13 @@ void PrintError(const std::string &message) {
 
 InputProblem CheckInputFile(const std::string &path) {
   std::error_code error;
-  const fs::file_status status = fs::status(PathFromNarrow(path), error);
+  const fs::file_status status = fs::status(PathFromUtf8(path), error);
   if (status.type() == fs::file_type::not_found) return {kExitNotFound, path + ": no such file"};
   if (error) return {kExitUnreadable, path + ": cannot access: " + error.message()};
   if (fs::is_directory(status)) return {kExitIsDirectory, path + ": is a directory"};
   // A pipe is read once, by the plugin: opening it here would take its data.
   if (IsStream(path)) return {};
-  std::FILE *file = std::fopen(path.c_str(), "rb");
+  std::FILE *file = OpenForReading(path);
   if (file == nullptr) {
     return {kExitUnreadable, path + ": cannot read: " + std::strerror(errno)};
   }
@@ -53,7 +54,14 @@ InputProblem CheckInputFile(const std::string &path) {
 
 DumpVerdict JudgeDump(const std::string &path) {
   std::uint64_t size = 0;
-  switch (RecognisePath(path, size)) {
+#ifdef _WIN32
+  std::u16string name;
+  const TRecognition verdict =
+      Utf16FromUtf8(path, name) ? RecognisePath(name, size) : TRecognition::Unreadable;
+#else
+  const TRecognition verdict = RecognisePath(path, size);
+#endif
+  switch (verdict) {
     case TRecognition::Dump:
       return {true, "Siemens flash dump"};
     case TRecognition::WrongSize:
@@ -123,12 +131,24 @@ std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int open
     }
     opened = held->Name();
   }
-  std::vector<char> name(opened.begin(), opened.end());
-  name.push_back('\0');
+#ifdef _WIN32
+  std::u16string name;
+  if (!Utf16FromUtf8(opened, name)) {
+    problem = {kExitNotFound, path + ": no such file"};
+    return nullptr;
+  }
+  tOpenArchiveDataW data{};
+  data.ArcName = reinterpret_cast<WCX_WCHAR *>(name.data());
+  data.OpenMode = openMode;
+  void *handle = OpenArchiveW(&data);
+#else
+  // A Linux name is bytes, UTF-8 or not: the narrow open takes it as it is.
+  std::string name = opened;
   tOpenArchiveData data{};
   data.ArcName = name.data();
   data.OpenMode = openMode;
   void *handle = OpenArchive(&data);
+#endif
   if (handle == nullptr) {
     switch (data.OpenResult) {
       case E_NO_MEMORY:
@@ -188,8 +208,10 @@ int HostArchive::Next(Entry &entry) {
     entry = std::move(aheadEntry_);
     return std::exchange(ahead_, -1);
   }
-  tHeaderData header{};
-  const int result = ReadHeader(handle_, &header);
+  // As Double Commander reads it: the whole path in UTF-16, 64-bit sizes.
+  // Only the fields up to FileAttr are filled; the rest is never read.
+  tHeaderDataExW &header = *header_;
+  const int result = ReadHeaderExW(handle_, &header);
   if (result == E_SUCCESS) entry = EntryFromHeader(header);
   return result;
 }
@@ -247,10 +269,13 @@ int HostArchive::Test() {
 std::string HostArchive::Problem() const { return EntryProblem(handle_); }
 
 int HostArchive::Extract(const std::string &targetPath) {
-  std::vector<char> target(targetPath.begin(), targetPath.end());
-  target.push_back('\0');
   processed_ = true;
-  return ProcessFile(handle_, PK_EXTRACT, nullptr, target.data());
+  std::u16string wide;
+  if (Utf16FromUtf8(targetPath, wide))
+    return ProcessFileW(handle_, PK_EXTRACT, nullptr, reinterpret_cast<WCX_WCHAR *>(wide.data()));
+  // A Linux folder whose name is not UTF-8 is named in bytes.
+  std::string narrow = targetPath;
+  return ProcessFile(handle_, PK_EXTRACT, nullptr, narrow.data());
 }
 
 void SetProgressSink(ProgressSink *sink) { progressSink = sink; }

@@ -92,7 +92,8 @@ class HostArchive {
   // Whether the listing has no entry at all; reads the first one ahead.
   bool Empty();
 
-  // ProcessFile on the entry the walk handed over last.
+  // ProcessFile on the entry the walk handed over last; Extract's target is
+  // a UTF-8 path.
   int Skip();
   int Test();
   int Extract(const std::string &targetPath);
@@ -109,14 +110,16 @@ class HostArchive {
   int WriteContent(const std::function<bool(const std::uint8_t *, std::size_t)> &write);
 
  private:
-  explicit HostArchive(void *handle) : handle_(handle) {}
+  explicit HostArchive(void *handle)
+      : handle_(handle), header_(std::make_unique<tHeaderDataExW>()) {}
   TInspector &Inspector();
   // ReadHeader: 0 with `entry` filled, E_END_ARCHIVE at the end, or an error.
   int Next(Entry &entry);
 
   void *handle_;
-  bool processed_ = true;  // ProcessFile was called for the last header
-  int ahead_ = -1;         // Next's result read ahead by Empty, or -1
+  std::unique_ptr<tHeaderDataExW> header_;  // 5 KiB: filled by every Next
+  bool processed_ = true;                   // ProcessFile was called for the last header
+  int ahead_ = -1;                          // Next's result read ahead by Empty, or -1
   Entry aheadEntry_;
   std::unique_ptr<TInspector> inspector_;  // made when first asked
 };

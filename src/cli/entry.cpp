@@ -78,10 +78,12 @@ void SetAttributesFromMode(Entry &entry, int mode) {
   entry.hidden = entry.system = entry.archive = false;
 }
 
-Entry EntryFromHeader(const tHeaderData &header) {
+Entry EntryFromHeader(const tHeaderDataExW &header) {
   Entry entry;
-  entry.path.assign(header.FileName, strnlen(header.FileName, sizeof header.FileName));
-  entry.size = static_cast<std::uint32_t>(header.UnpSize);
+  std::u16string_view name(reinterpret_cast<const char16_t *>(header.FileName),
+                           std::size(header.FileName));
+  entry.path = Utf8FromUtf16(name.substr(0, name.find(u'\0')));
+  entry.size = static_cast<std::uint64_t>(header.UnpSizeHigh) << 32 | header.UnpSize;
   entry.rawAttr = header.FileAttr;
 #ifdef _WIN32
   entry.time = DateTimeFromDos(static_cast<std::uint32_t>(header.FileTime));
@@ -209,10 +211,8 @@ JsonWriter &JsonWriter::Literal(std::string_view text) {
 }
 
 void AppendEntryJson(std::string &out, const Entry &entry, const TEntryFacts *facts) {
-  // The plugin's names are in the narrow code page (ANSI on Windows); JSON
-  // text is UTF-8.
   JsonWriter json(out);
-  json.Object().Key("path").String(Utf8FromNarrow(entry.path)).Key("size").Number(entry.size);
+  json.Object().Key("path").String(entry.path).Key("size").Number(entry.size);
   json.Key("time");
   if (entry.timeValid)
     json.String(FormatDateTime(entry.time, 'T'));

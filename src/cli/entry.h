@@ -1,5 +1,5 @@
 // One listed entry as the command sees it, decoded from the host record that
-// ReadHeader fills, and the ways the command writes it out.
+// ReadHeaderExW fills, and the ways the command writes it out.
 #ifndef QUARN_CLI_ENTRY_H
 #define QUARN_CLI_ENTRY_H
 
@@ -20,8 +20,8 @@ struct DateTime {
 };
 
 struct Entry {
-  std::string path;  // FileName: raw bytes, the host's separator
-  std::uint32_t size = 0;
+  std::string path;  // FileName in UTF-8, with the host's separator
+  std::uint64_t size = 0;
   DateTime time;
   bool timeValid = true;  // the dump gave the entry a valid date and time
   int rawAttr = 0;        // FileAttr as the exports give it on this platform
@@ -44,8 +44,8 @@ void SetAttributesFromFat(Entry &entry, int attr);
 // Hidden, system and archive have no counterpart there.
 void SetAttributesFromMode(Entry &entry, int mode);
 
-// Decodes ReadHeader's record with this platform's conventions.
-Entry EntryFromHeader(const tHeaderData &header);
+// Decodes ReadHeaderExW's record with this platform's conventions.
+Entry EntryFromHeader(const tHeaderDataExW &header);
 
 // "2005-03-01 12:00:00", or with 'T' as the separator "2005-03-01T12:00:00".
 std::string FormatDateTime(const DateTime &time, char separator = ' ');

@@ -49,7 +49,7 @@ class Extraction {
   Extraction(const ExtractOptions &options, const fs::path &root, std::uint64_t totalBytes)
       : options_(options),
         root_(root),
-        rootNarrow_(WithSeparator(NarrowFromPath(root))),
+        rootNarrow_(WithSeparator(Utf8FromPath(root))),
         progress_(totalBytes, StderrIsTerminal() && !options.quiet) {}
 
   // Returns the exit code.
@@ -106,7 +106,7 @@ std::string Extraction::PrepareFileTarget(const fs::path &target, bool &skip) {
       return "refused: its folder leads outside the output folder (symbolic link?)";
     }
     fs::create_directories(folder, error);
-    if (error) return "cannot create folder " + NarrowFromPath(folder) + ": " + error.message();
+    if (error) return "cannot create folder " + Utf8FromPath(folder) + ": " + error.message();
     readyFolders_.insert(folder.native());
   }
 
@@ -129,7 +129,7 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   const SafePath safe = MakeSafePath(entry.path, NativePathStyle());
   if (safe.renamed && !options_.quiet)
     Report("renamed: " + DisplayPath(entry.path) + " -> " + DisplayPath(safe.path));
-  const fs::path target = root_ / PathFromNarrow(safe.path);
+  const fs::path target = root_ / PathFromUtf8(safe.path);
 
   if (entry.directory) {
     // Directories are the host's to create; the plugin is only told to skip.
@@ -180,7 +180,7 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
     return true;
   }
   if (result == E_EABORTED && InterruptRequested()) {
-    Report("interrupted: " + DisplayPath(NarrowFromPath(target)) + " is incomplete");
+    Report("interrupted: " + DisplayPath(Utf8FromPath(target)) + " is incomplete");
     return false;
   }
   progress_.FinishFile();
@@ -303,7 +303,7 @@ int RunExtract(const ExtractOptions &options) {
   }
 
   std::error_code error;
-  const fs::path requested = PathFromNarrow(options.outputDir);
+  const fs::path requested = PathFromUtf8(options.outputDir);
   fs::create_directories(requested, error);
   const fs::path root = error ? fs::path() : fs::canonical(requested, error);
   if (error) {

@@ -234,7 +234,7 @@ void PrintJson(const InfoOptions &options, const TDumpFacts &facts,
   const auto numberOrNull = [&json](bool known, std::uint64_t value) -> JsonWriter & {
     return known ? json.Number(value) : json.Null();
   };
-  json.Object().Key("dump").String(Utf8FromNarrow(options.dump));
+  json.Object().Key("dump").String(options.dump);
   json.Key("size").Number(facts.Size).Key("file_size");
   numberOrNull(fileSize.has_value(), fileSize.value_or(0)).Key("signature");
   facts.Signature.empty() ? json.Null() : json.String(facts.Signature);
@@ -262,7 +262,7 @@ void PrintJson(const InfoOptions &options, const TDumpFacts &facts,
     json.Key("eeprom_blocks").Number(disk.EepromBlocks).Key("lost_chunks").Number(disk.LostChunks);
     json.Key("cut_by_limit").Bool(disk.CutByLimit).Key("damage").Array();
     for (const Damage &found : reports[d].damage) {
-      json.Object().Key("path").String(Utf8FromNarrow(found.path));
+      json.Object().Key("path").String(found.path);
       json.Key("reason").String(found.reason).Key("offset");
       numberOrNull(found.at.Known && found.at.InWindow, found.at.Offset).Key("address");
       numberOrNull(found.at.Known, found.at.Address).End();
@@ -318,7 +318,7 @@ int RunInfo(const InfoOptions &options) {
   std::optional<std::uintmax_t> fileSize;
   if (!IsStream(options.dump)) {
     std::error_code error;
-    const std::uintmax_t size = fs::file_size(PathFromNarrow(options.dump), error);
+    const std::uintmax_t size = fs::file_size(PathFromUtf8(options.dump), error);
     if (!error) fileSize = size;
   }
   if (options.json)

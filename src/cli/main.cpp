@@ -14,6 +14,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/os.h"
+#include "util/utf8.h"
 
 namespace {
 
@@ -196,7 +197,7 @@ int CheckOutput(int code) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+static int Main(int argc, char **argv) {
   try {
     ReserveStandardStreams();
     return CheckOutput(Run(argc, argv));
@@ -208,3 +209,19 @@ int main(int argc, char **argv) {
     return CheckOutput(kExitSomeFailed);
   }
 }
+
+#ifdef _WIN32
+// The arguments as Windows keeps them, in UTF-16, become the UTF-8 text the
+// command works in.
+int wmain(int argc, wchar_t **wideArgs) {
+  std::vector<std::string> args;
+  std::vector<char *> argv;
+  for (int i = 0; i < argc; ++i)
+    args.push_back(quarn::Utf8FromUtf16(reinterpret_cast<const char16_t *>(wideArgs[i])));
+  for (std::string &arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return Main(argc, argv.data());
+}
+#else
+int main(int argc, char **argv) { return Main(argc, argv); }
+#endif

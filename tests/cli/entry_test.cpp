@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
+#include <string_view>
 
 #include "util/civil_date.h"
 
@@ -57,9 +58,13 @@ TEST(EntryTimeTest, ValidDosDateTimes) {
     EXPECT_EQ(IsValidDosDateTime(c.Dos >> 16, c.Dos & 0xFFFF), c.Valid) << std::hex << c.Dos;
 }
 
+void SetName(tHeaderDataExW &header, std::u16string_view name) {
+  std::copy(name.begin(), name.end(), header.FileName);
+}
+
 TEST(EntryTimeTest, AnEntryWithoutAValidDateShowsNone) {
-  tHeaderData header{};
-  std::strcpy(header.FileName, "EELITE");
+  tHeaderDataExW header{};
+  SetName(header, u"EELITE");
 #ifdef _WIN32
   header.FileTime = 0;  // month 0: no date
   header.FileAttr = 0x10;
@@ -95,9 +100,10 @@ TEST(EntryAttributeTest, FatBitsAndUnixModes) {
 }
 
 TEST(EntryHeaderTest, DecodesThisPlatformsRecord) {
-  tHeaderData header{};
-  std::strcpy(header.FileName, "FFS.BIN");
+  tHeaderDataExW header{};
+  SetName(header, u"FFS/\u00c4\u20ac\U0001F600.BIN");
   header.PackSize = header.UnpSize = 0x20000;
+  header.UnpSizeHigh = 1;
 #ifdef _WIN32
   header.FileTime = static_cast<int>(Dos(2005, 3, 1, 12, 0, 0));
   header.FileAttr = 0x04;
@@ -108,17 +114,17 @@ TEST(EntryHeaderTest, DecodesThisPlatformsRecord) {
   const char *attr = ".....";
 #endif
   const Entry entry = EntryFromHeader(header);
-  EXPECT_EQ(entry.path, "FFS.BIN");
-  EXPECT_EQ(entry.size, 0x20000u);
+  EXPECT_EQ(entry.path, "FFS/\xc3\x84\xe2\x82\xac\xf0\x9f\x98\x80.BIN");
+  EXPECT_EQ(entry.size, 0x100020000u);
   EXPECT_FALSE(entry.directory);
   EXPECT_EQ(FormatDateTime(entry.time), "2005-03-01 12:00:00");
   EXPECT_EQ(AttributeString(entry), attr);
 }
 
 TEST(EntryHeaderTest, FileNameWithoutTerminatorStaysInsideTheField) {
-  tHeaderData header{};
-  std::memset(header.FileName, 'x', sizeof header.FileName);
-  EXPECT_EQ(EntryFromHeader(header).path.size(), sizeof header.FileName);
+  tHeaderDataExW header{};
+  std::fill(std::begin(header.FileName), std::end(header.FileName), u'x');
+  EXPECT_EQ(EntryFromHeader(header).path.size(), std::size(header.FileName));
 }
 
 TEST(JsonStringTest, EscapesWhatJsonRequires) {

@@ -115,9 +115,15 @@ void PrintSummary(std::size_t errors, std::size_t folders, std::size_t files, st
 }
 
 std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int openMode,
-                                               InputProblem &problem) {
-  problem = CheckInputFile(path);
-  if (problem.code != kExitOk) return nullptr;
+                                               int &exitCode) {
+  InputProblem problem = CheckInputFile(path);
+  const auto fail = [&problem, &exitCode](InputProblem found) -> std::unique_ptr<HostArchive> {
+    if (found.code != kExitOk) problem = std::move(found);
+    PrintError(problem.message);
+    exitCode = problem.code;
+    return nullptr;
+  };
+  if (problem.code != kExitOk) return fail({});
 
   // A pipe is opened here first, which waits for a FIFO's writer, and held
   // while the plugin reads it through its descriptor's name.
@@ -126,17 +132,13 @@ std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int open
   if (IsStream(path)) {
     held = std::make_unique<HeldStream>(path);
     if (!held->Held()) {
-      problem = {kExitUnreadable, path + ": cannot read: " + std::strerror(errno)};
-      return nullptr;
+      return fail({kExitUnreadable, path + ": cannot read: " + std::strerror(errno)});
     }
     opened = held->Name();
   }
 #ifdef _WIN32
   std::u16string name;
-  if (!Utf16FromUtf8(opened, name)) {
-    problem = {kExitNotFound, path + ": no such file"};
-    return nullptr;
-  }
+  if (!Utf16FromUtf8(opened, name)) return fail({kExitNotFound, path + ": no such file"});
   tOpenArchiveDataW data{};
   data.ArcName = reinterpret_cast<WCX_WCHAR *>(name.data());
   data.OpenMode = openMode;
@@ -152,36 +154,20 @@ std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int open
   if (handle == nullptr) {
     switch (data.OpenResult) {
       case E_NO_MEMORY:
-        problem = {kExitNoMemory, path + ": not enough memory to load the dump"};
-        break;
+        return fail({kExitNoMemory, path + ": not enough memory to load the dump"});
       case E_EREAD:
-        problem = {kExitUnreadable, path + ": read error while loading the dump"};
-        break;
+        return fail({kExitUnreadable, path + ": read error while loading the dump"});
       case E_EOPEN:
-        problem = {kExitUnreadable, path + ": cannot open"};
-        break;
+        return fail({kExitUnreadable, path + ": cannot open"});
       default:
-        problem = {kExitUnreadable,
-                   path + ": cannot open (error " + std::to_string(data.OpenResult) + ")"};
-        break;
+        return fail({kExitUnreadable,
+                     path + ": cannot open (error " + std::to_string(data.OpenResult) + ")"});
     }
-    return nullptr;
   }
   // The order Double Commander uses: both callbacks right after opening.
   SetChangeVolProc(handle, OnChangeVolume);
   SetProcessDataProc(handle, OnProgress);
   return std::unique_ptr<HostArchive>(new HostArchive(handle));
-}
-
-std::unique_ptr<HostArchive> HostArchive::OpenReporting(const std::string &path, int openMode,
-                                                        int &exitCode) {
-  InputProblem problem;
-  std::unique_ptr<HostArchive> archive = Open(path, openMode, problem);
-  if (!archive) {
-    PrintError(problem.message);
-    exitCode = problem.code;
-  }
-  return archive;
 }
 
 HostArchive::~HostArchive() {

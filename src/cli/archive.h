@@ -72,13 +72,9 @@ std::size_t ReportUnmatched(const Selection &selection, const std::string &dump)
 class HostArchive {
  public:
   // Checks the file, then opens it in `openMode` (PK_OM_LIST or
-  // PK_OM_EXTRACT). On failure returns null and sets `problem`.
-  static std::unique_ptr<HostArchive> Open(const std::string &path, int openMode,
-                                           InputProblem &problem);
-  // Open, with the problem reported on stderr and its exit code in
-  // `exitCode` when it fails.
-  static std::unique_ptr<HostArchive> OpenReporting(const std::string &path, int openMode,
-                                                    int &exitCode);
+  // PK_OM_EXTRACT). On failure returns null, with the problem told on stderr
+  // and its exit code in `exitCode`.
+  static std::unique_ptr<HostArchive> Open(const std::string &path, int openMode, int &exitCode);
   ~HostArchive();
   HostArchive(const HostArchive &) = delete;
   HostArchive &operator=(const HostArchive &) = delete;

@@ -46,7 +46,7 @@ struct Plan {
 
 class Extraction {
  public:
-  Extraction(const ExtractOptions &options, const fs::path &root, std::uint64_t totalBytes)
+  Extraction(const Options &options, const fs::path &root, std::uint64_t totalBytes)
       : options_(options),
         root_(root),
         rootNarrow_(WithSeparator(Utf8FromPath(root))),
@@ -67,7 +67,7 @@ class Extraction {
   // -v: the path as it is written, below the output folder.
   void Tell(const std::string &path);
 
-  const ExtractOptions &options_;
+  const Options &options_;
   fs::path root_;
   std::string rootNarrow_;  // with a trailing separator
   ProgressBar progress_;
@@ -214,10 +214,9 @@ int Extraction::Run(HostArchive &archive, Selection &selection) {
 // them (the core hands over the same pieces), so a file that extraction
 // would find bad gives the bytes extraction would write, and is named on
 // stderr.
-int ExtractToStdout(const ExtractOptions &options) {
+int ExtractToStdout(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive =
-      HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
   if (!archive) return exitCode;
   if (!options.quiet) WarnIfNotDump(options.dump);
   CatchInterrupt();
@@ -262,7 +261,7 @@ int ExtractToStdout(const ExtractOptions &options) {
 
 }  // namespace
 
-int RunExtract(const ExtractOptions &options) {
+int RunExtract(const Options &options) {
   if (options.toStdout) return ExtractToStdout(options);
   // First a listing pass, as a file manager lists before it extracts: it
   // gives the progress display its total and finds patterns that match
@@ -277,8 +276,7 @@ int RunExtract(const ExtractOptions &options) {
   std::unique_ptr<HostArchive> archive;
   int exitCode = kExitOk;
   if (planned) {
-    std::unique_ptr<HostArchive> listing =
-        HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
+    std::unique_ptr<HostArchive> listing = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
     if (!listing) return exitCode;
     if (!options.quiet) WarnIfNotDump(options.dump);
     listing->Walk(selection, [&plan](const Entry &entry) {
@@ -289,7 +287,7 @@ int RunExtract(const ExtractOptions &options) {
   } else {
     // Opened for extraction right away; its first entry tells whether there
     // is anything to extract before the output folder is made.
-    archive = HostArchive::OpenReporting(options.dump, PK_OM_EXTRACT, exitCode);
+    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode);
     if (!archive) return exitCode;
     if (!options.quiet) WarnIfNotDump(options.dump);
     plan.entries = archive->Empty() ? 0 : 1;
@@ -312,7 +310,7 @@ int RunExtract(const ExtractOptions &options) {
   }
 
   if (planned) {
-    archive = HostArchive::OpenReporting(options.dump, PK_OM_EXTRACT, exitCode);
+    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode);
     if (!archive) return exitCode;
   }
   CatchInterrupt();

@@ -132,7 +132,7 @@ class Table {
   std::vector<std::vector<std::string>> rows_;
 };
 
-void PrintPlain(const InfoOptions &options, const TDumpFacts &facts,
+void PrintPlain(const Options &options, const TDumpFacts &facts,
                 std::optional<std::uintmax_t> fileSize, const std::vector<DiskReport> &reports,
                 std::size_t entries, std::size_t damaged) {
   std::printf("Dump:       %s\n", DisplayPath(options.dump).c_str());
@@ -226,7 +226,7 @@ void PrintPlain(const InfoOptions &options, const TDumpFacts &facts,
   for (const std::string &line : more) std::printf("  ... %s (-v lists them all)\n", line.c_str());
 }
 
-void PrintJson(const InfoOptions &options, const TDumpFacts &facts,
+void PrintJson(const Options &options, const TDumpFacts &facts,
                std::optional<std::uintmax_t> fileSize, const std::vector<DiskReport> &reports,
                std::size_t entries, std::size_t damaged) {
   std::string out;
@@ -276,10 +276,9 @@ void PrintJson(const InfoOptions &options, const TDumpFacts &facts,
 
 }  // namespace
 
-int RunInfo(const InfoOptions &options) {
+int RunInfo(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive =
-      HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
   if (!archive) return exitCode;
   // No warning for a file that is not a dump: the report says what it is.
 

@@ -36,10 +36,9 @@ void PrintTable(const std::vector<Entry> &entries) {
 
 }  // namespace
 
-int RunList(const ListOptions &options) {
+int RunList(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive =
-      HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
   if (!archive) return exitCode;
   WarnIfNotDump(options.dump);
   Selection selection(options.patterns, NativePathStyle(), options.excludes);

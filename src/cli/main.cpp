@@ -95,54 +95,34 @@ int RunCommand(const CommandSpec &command, int argc, char **argv) {
   if (const std::string error = Contradiction(args); !error.empty())
     return UsageError(error, &command);
   const std::vector<std::string> &operands = args.operands;
-  const std::vector<std::string> selection =
-      operands.empty() ? std::vector<std::string>()
-                       : std::vector<std::string>(operands.begin() + 1, operands.end());
-
+  Options options;
+  if (!operands.empty()) {
+    options.dump = operands[0];
+    options.patterns.assign(operands.begin() + 1, operands.end());
+  }
+  options.excludes = args.excludes;
+  options.json = args.Has(kJson);
+  options.quiet = args.Has(kQuiet);
+  options.verbose = args.Has(kVerbose);
+  options.outputDir = args.output.value_or(".");
+  options.overwrite = args.Has(kOverwrite);
+  options.keep = args.Has(kKeep);
+  options.toStdout = args.Has(kStdout);
+  const std::string needs = std::string(command.name) + " needs a dump";
   switch (command.id) {
     case kProbe:
       if (operands.empty()) return UsageError("probe needs at least one file", &command);
       return RunProbe(operands);
-    case kList: {
-      if (operands.empty()) return UsageError("list needs a dump", &command);
-      ListOptions options;
-      options.dump = operands[0];
-      options.json = args.Has(kJson);
-      options.patterns = selection;
-      options.excludes = args.excludes;
-      return RunList(options);
-    }
-    case kExtract: {
-      if (operands.empty()) return UsageError("extract needs a dump", &command);
-      ExtractOptions options;
-      options.dump = operands[0];
-      options.outputDir = args.output.value_or(".");
-      options.overwrite = args.Has(kOverwrite);
-      options.keep = args.Has(kKeep);
-      options.toStdout = args.Has(kStdout);
-      options.quiet = args.Has(kQuiet);
-      options.verbose = args.Has(kVerbose);
-      options.patterns = selection;
-      options.excludes = args.excludes;
-      return OpenErrorsAsUsage(RunExtract(options));
-    }
-    case kTest: {
-      if (operands.empty()) return UsageError("test needs a dump", &command);
-      TestOptions options;
-      options.dump = operands[0];
-      options.quiet = args.Has(kQuiet);
-      options.patterns = selection;
-      options.excludes = args.excludes;
-      return OpenErrorsAsUsage(RunTest(options));
-    }
-    case kInfo: {
+    case kList:
+      return operands.empty() ? UsageError(needs, &command) : RunList(options);
+    case kExtract:
+      return operands.empty() ? UsageError(needs, &command)
+                              : OpenErrorsAsUsage(RunExtract(options));
+    case kTest:
+      return operands.empty() ? UsageError(needs, &command) : OpenErrorsAsUsage(RunTest(options));
+    case kInfo:
       if (operands.size() != 1) return UsageError("info needs exactly one dump", &command);
-      InfoOptions options;
-      options.dump = operands[0];
-      options.json = args.Has(kJson);
-      options.verbose = args.Has(kVerbose);
       return RunInfo(options);
-    }
   }
   return kExitUsage;
 }

@@ -7,12 +7,11 @@
 
 namespace quarn::cli {
 
-int RunTest(const TestOptions &options) {
+int RunTest(const Options &options) {
   // Opened for listing: testing writes nothing, so closing must not touch
   // any folder either.
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive =
-      HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
   if (!archive) return exitCode;
   if (!options.quiet) WarnIfNotDump(options.dump);
   CatchInterrupt();

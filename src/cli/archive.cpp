@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/os.h"
+#include "cli/progress.h"
 #include "flash/dump_format.h"
 #include "plugin/inspect.h"
 #include "util/utf8.h"
@@ -17,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-ProgressSink *progressSink = nullptr;
+ProgressBar *progressSink = nullptr;
 
 int WCX_CALL OnProgress(char *, int bytes) {
   if (InterruptRequested()) return 0;
@@ -264,6 +265,6 @@ int HostArchive::Extract(const std::string &targetPath) {
   return ProcessFile(handle_, PK_EXTRACT, nullptr, narrow.data());
 }
 
-void SetProgressSink(ProgressSink *sink) { progressSink = sink; }
+void SetProgressSink(ProgressBar *bar) { progressSink = bar; }
 
 }  // namespace quarn::cli

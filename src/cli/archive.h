@@ -15,6 +15,8 @@
 
 namespace quarn::cli {
 
+class ProgressBar;
+
 // Exit codes of the command.
 enum ExitCode : int {
   kExitOk = 0,
@@ -120,15 +122,9 @@ class HostArchive {
   std::unique_ptr<TInspector> inspector_;  // made when first asked
 };
 
-// Feeds the progress callback that every HostArchive installs. The callback
-// returns 0 (abort) once Ctrl+C was pressed.
-class ProgressSink {
- public:
-  virtual ~ProgressSink() = default;
-  virtual void Advance(std::uint64_t bytes) = 0;
-};
-// The sink to report to, or null; not owned.
-void SetProgressSink(ProgressSink *sink);
+// The bar the progress callback that every HostArchive installs feeds, or
+// null; not owned. The callback returns 0 (abort) once Ctrl+C was pressed.
+void SetProgressSink(ProgressBar *bar);
 
 }  // namespace quarn::cli
 

@@ -49,7 +49,7 @@ class Extraction {
   Extraction(const Options &options, const fs::path &root, std::uint64_t totalBytes)
       : options_(options),
         root_(root),
-        rootNarrow_(WithSeparator(Utf8FromPath(root))),
+        rootText_(WithSeparator(Utf8FromPath(root))),
         progress_(totalBytes, StderrIsTerminal() && !options.quiet) {}
 
   // Returns the exit code.
@@ -69,7 +69,7 @@ class Extraction {
 
   const Options &options_;
   fs::path root_;
-  std::string rootNarrow_;  // with a trailing separator
+  std::string rootText_;  // with a trailing separator
   ProgressBar progress_;
   std::size_t files_ = 0, folders_ = 0, failures_ = 0, skipped_ = 0;
   std::uint64_t bytes_ = 0;
@@ -158,7 +158,7 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   }
   Tell(safe.path);
   progress_.StartFile(entry.path, entry.size);
-  const int result = archive.Extract(rootNarrow_ + safe.path);
+  const int result = archive.Extract(rootText_ + safe.path);
 #ifndef _WIN32
   // Read-only as the entry is, once its bytes and times are set.
   if (entry.readOnly && (result == E_SUCCESS || result == E_BAD_DATA)) {

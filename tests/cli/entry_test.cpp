@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <string_view>
 
-#include "util/civil_date.h"
-
 namespace quarn::cli {
 namespace {
 
@@ -31,31 +29,6 @@ TEST(EntryTimeTest, CalendarEdges) {
   EXPECT_EQ(FormatDateTime(DateTimeFromDos(Dos(2107, 12, 31, 23, 59, 58))), "2107-12-31 23:59:58");
   // Fields that make no date are shown as they are.
   EXPECT_EQ(FormatDateTime(DateTimeFromDos(0)), "1980-00-00 00:00:00");
-}
-
-TEST(EntryTimeTest, ValidDosDateTimes) {
-  const struct {
-    std::uint32_t Dos;
-    bool Valid;
-  } kCases[] = {
-      {Dos(2005, 3, 1, 12, 0, 0), true},
-      {Dos(1980, 1, 1, 0, 0, 0), true},
-      {Dos(2107, 12, 31, 23, 59, 58), true},
-      {Dos(2004, 2, 29, 0, 0, 0), true},
-      {Dos(2000, 2, 29, 0, 0, 0), true},
-      {Dos(2100, 2, 29, 0, 0, 0), false},
-      {Dos(2005, 2, 29, 0, 0, 0), false},
-      {Dos(2005, 4, 31, 0, 0, 0), false},
-      {Dos(2005, 0, 1, 0, 0, 0), false},
-      {Dos(2005, 13, 1, 0, 0, 0), false},
-      {Dos(2005, 1, 0, 0, 0, 0), false},
-      {Dos(2005, 1, 1, 24, 0, 0), false},
-      {Dos(2005, 1, 1, 0, 60, 0), false},
-      {Dos(2005, 1, 1, 0, 0, 60), false},
-      {0, false},
-  };
-  for (const auto &c : kCases)
-    EXPECT_EQ(IsValidDosDateTime(c.Dos >> 16, c.Dos & 0xFFFF), c.Valid) << std::hex << c.Dos;
 }
 
 void SetName(tHeaderDataExW &header, std::u16string_view name) {
@@ -157,19 +130,14 @@ TEST(JsonStringTest, EntryLine) {
   EXPECT_EQ(json,
             "{\"path\":\"FFS/a \\\"b\\\".txt\",\"size\":5,\"time\":\"2005-03-01T12:00:00\","
             "\"attr\":\".R...\",\"raw_attr\":33060,\"dir\":false}");
-}
 
-TEST(JsonStringTest, EntryLineWithWhereItLies) {
-  Entry entry;
-  entry.path = "EELITE/eeprom 1_12.bid";
-  entry.size = 98;
-  entry.time = DateTimeFromUnix(1109678400);
+  // With where it lies.
   TEntryFacts facts;
   facts.Disk = 1;
   facts.DiskName = "EELITE";
   facts.Ids = {12};
   facts.Generated = true;
-  std::string json;
+  json.clear();
   AppendEntryJson(json, entry, &facts);
   EXPECT_TRUE(json.ends_with(
       ",\"dir\":false,\"disk\":\"EELITE\",\"ids\":[12],\"extents\":null,\"complete\":true}"))

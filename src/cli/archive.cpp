@@ -253,7 +253,10 @@ int HostArchive::Test() {
   return ProcessFile(handle_, PK_TEST, nullptr, empty);
 }
 
-std::string HostArchive::Problem() const { return EntryProblem(handle_); }
+std::string HostArchive::Why(int result) const {
+  std::string problem = result == E_BAD_DATA ? EntryProblem(handle_) : std::string();
+  return problem.empty() ? ResultMessage(result) : problem;
+}
 
 int HostArchive::Extract(const std::string &targetPath) {
   processed_ = true;

@@ -95,8 +95,10 @@ class HostArchive {
   int Skip();
   int Test();
   int Extract(const std::string &targetPath);
-  // Why testing the entry Next returned last fails, in words; empty if not.
-  std::string Problem() const;
+  // What `result`, a failure of the entry the walk handed over last, means:
+  // for bad data the core's reason ("incomplete: the chain ends at a missing
+  // part"), else ResultMessage's words.
+  std::string Why(int result) const;
 
   // What the core knows beyond the records (plugin/inspect.h): of the entry
   // Next returned last (false when there is none), and of the whole dump.

@@ -184,12 +184,10 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
     return false;
   }
   progress_.FinishFile();
-  std::string why = result == E_BAD_DATA ? archive.Problem() : std::string();
   // The plugin makes the file; where it could not, the system's reason is
   // found by trying once more.
-  if (result == E_ECREATE && !(why = CreateFileProblem(target)).empty())
-    why = "cannot create file: " + why;
-  Fail(entry, why.empty() ? ResultMessage(result) : why);
+  const std::string system = result == E_ECREATE ? CreateFileProblem(target) : std::string();
+  Fail(entry, system.empty() ? archive.Why(result) : "cannot create file: " + system);
   return true;
 }
 
@@ -242,9 +240,7 @@ int ExtractToStdout(const Options &options) {
       PrintError("cannot write to standard output: " + writeError);
       code = kExitOutput;
     } else if (result != E_SUCCESS) {
-      const std::string problem = result == E_BAD_DATA ? archive->Problem() : std::string();
-      PrintError(DisplayPath(entry.path) + ": " +
-                 (problem.empty() ? ResultMessage(result) : problem));
+      PrintError(DisplayPath(entry.path) + ": " + archive->Why(result));
       ++failures;
     }
     return code == kExitOk;

@@ -23,9 +23,7 @@ int RunTest(const Options &options) {
   const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
     const int result = archive->Test();
     if (result != E_SUCCESS) {
-      const std::string problem = archive->Problem();
-      PrintError(DisplayPath(entry.path) + ": " +
-                 (problem.empty() ? ResultMessage(result) : problem));
+      PrintError(DisplayPath(entry.path) + ": " + archive->Why(result));
       ++errors;
     } else if (entry.directory) {
       ++folders;

@@ -28,11 +28,11 @@ void ListJson(benchmark::State &state, bool withFacts) {
     quarn::testing::WcxArchive archive(path);
     const quarn::TInspector inspector(archive.Handle());
     quarn::TEntryFacts facts;
-    tHeaderData header;
+    tHeaderDataExW header;
     std::string line;
     char empty[] = "";
     entries = bytes = 0;
-    while (archive.Next(header) == 0) {
+    while (ReadHeaderExW(archive.Handle(), &header) == 0) {
       const quarn::cli::Entry entry = quarn::cli::EntryFromHeader(header);
       line.clear();
       quarn::cli::AppendEntryJson(line, entry,

@@ -4,18 +4,21 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "cli/os.h"
+#include "cli/progress.h"
 #include "flash/dump_format.h"
 #include "plugin/inspect.h"
+#include "util/utf8.h"
 
 namespace quarn::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-ProgressSink *progressSink = nullptr;
+ProgressBar *progressSink = nullptr;
 
 int WCX_CALL OnProgress(char *, int bytes) {
   if (InterruptRequested()) return 0;
@@ -36,13 +39,13 @@ void PrintError(const std::string &message) {
 
 InputProblem CheckInputFile(const std::string &path) {
   std::error_code error;
-  const fs::file_status status = fs::status(PathFromNarrow(path), error);
+  const fs::file_status status = fs::status(PathFromUtf8(path), error);
   if (status.type() == fs::file_type::not_found) return {kExitNotFound, path + ": no such file"};
   if (error) return {kExitUnreadable, path + ": cannot access: " + error.message()};
   if (fs::is_directory(status)) return {kExitIsDirectory, path + ": is a directory"};
   // A pipe is read once, by the plugin: opening it here would take its data.
   if (IsStream(path)) return {};
-  std::FILE *file = std::fopen(path.c_str(), "rb");
+  std::FILE *file = OpenForReading(path);
   if (file == nullptr) {
     return {kExitUnreadable, path + ": cannot read: " + std::strerror(errno)};
   }
@@ -52,7 +55,14 @@ InputProblem CheckInputFile(const std::string &path) {
 
 DumpVerdict JudgeDump(const std::string &path) {
   std::uint64_t size = 0;
-  switch (RecognisePath(path, size)) {
+#ifdef _WIN32
+  std::u16string name;
+  const TRecognition verdict =
+      Utf16FromUtf8(path, name) ? RecognisePath(name, size) : TRecognition::Unreadable;
+#else
+  const TRecognition verdict = RecognisePath(path, size);
+#endif
+  switch (verdict) {
     case TRecognition::Dump:
       return {true, "Siemens flash dump"};
     case TRecognition::WrongSize:
@@ -106,9 +116,15 @@ void PrintSummary(std::size_t errors, std::size_t folders, std::size_t files, st
 }
 
 std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int openMode,
-                                               InputProblem &problem) {
-  problem = CheckInputFile(path);
-  if (problem.code != kExitOk) return nullptr;
+                                               int &exitCode) {
+  InputProblem problem = CheckInputFile(path);
+  const auto fail = [&problem, &exitCode](InputProblem found) -> std::unique_ptr<HostArchive> {
+    if (found.code != kExitOk) problem = std::move(found);
+    PrintError(problem.message);
+    exitCode = problem.code;
+    return nullptr;
+  };
+  if (problem.code != kExitOk) return fail({});
 
   // A pipe is opened here first, which waits for a FIFO's writer, and held
   // while the plugin reads it through its descriptor's name.
@@ -117,50 +133,42 @@ std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int open
   if (IsStream(path)) {
     held = std::make_unique<HeldStream>(path);
     if (!held->Held()) {
-      problem = {kExitUnreadable, path + ": cannot read: " + std::strerror(errno)};
-      return nullptr;
+      return fail({kExitUnreadable, path + ": cannot read: " + std::strerror(errno)});
     }
     opened = held->Name();
   }
-  std::vector<char> name(opened.begin(), opened.end());
-  name.push_back('\0');
+#ifdef _WIN32
+  std::u16string name;
+  if (!Utf16FromUtf8(opened, name)) return fail({kExitNotFound, path + ": no such file"});
+  tOpenArchiveDataW data{};
+  data.ArcName = reinterpret_cast<WCX_WCHAR *>(name.data());
+  data.OpenMode = openMode;
+  void *handle = OpenArchiveW(&data);
+#else
+  // A Linux name is bytes, UTF-8 or not: the narrow open takes it as it is.
+  std::string name = opened;
   tOpenArchiveData data{};
   data.ArcName = name.data();
   data.OpenMode = openMode;
   void *handle = OpenArchive(&data);
+#endif
   if (handle == nullptr) {
     switch (data.OpenResult) {
       case E_NO_MEMORY:
-        problem = {kExitNoMemory, path + ": not enough memory to load the dump"};
-        break;
+        return fail({kExitNoMemory, path + ": not enough memory to load the dump"});
       case E_EREAD:
-        problem = {kExitUnreadable, path + ": read error while loading the dump"};
-        break;
+        return fail({kExitUnreadable, path + ": read error while loading the dump"});
       case E_EOPEN:
-        problem = {kExitUnreadable, path + ": cannot open"};
-        break;
+        return fail({kExitUnreadable, path + ": cannot open"});
       default:
-        problem = {kExitUnreadable,
-                   path + ": cannot open (error " + std::to_string(data.OpenResult) + ")"};
-        break;
+        return fail({kExitUnreadable,
+                     path + ": cannot open (error " + std::to_string(data.OpenResult) + ")"});
     }
-    return nullptr;
   }
   // The order Double Commander uses: both callbacks right after opening.
   SetChangeVolProc(handle, OnChangeVolume);
   SetProcessDataProc(handle, OnProgress);
   return std::unique_ptr<HostArchive>(new HostArchive(handle));
-}
-
-std::unique_ptr<HostArchive> HostArchive::OpenReporting(const std::string &path, int openMode,
-                                                        int &exitCode) {
-  InputProblem problem;
-  std::unique_ptr<HostArchive> archive = Open(path, openMode, problem);
-  if (!archive) {
-    PrintError(problem.message);
-    exitCode = problem.code;
-  }
-  return archive;
 }
 
 HostArchive::~HostArchive() {
@@ -182,30 +190,84 @@ int HostArchive::WriteContent(const std::function<bool(const std::uint8_t *, std
 }
 
 int HostArchive::Next(Entry &entry) {
-  tHeaderData header{};
-  const int result = ReadHeader(handle_, &header);
+  processed_ = false;
+  if (ahead_ >= 0) {
+    entry = std::move(aheadEntry_);
+    return std::exchange(ahead_, -1);
+  }
+  // As Double Commander reads it: the whole path in UTF-16, 64-bit sizes.
+  // Only the fields up to FileAttr are filled; the rest is never read.
+  tHeaderDataExW &header = *header_;
+  const int result = ReadHeaderExW(handle_, &header);
   if (result == E_SUCCESS) entry = EntryFromHeader(header);
   return result;
 }
 
+bool HostArchive::Empty() {
+  if (ahead_ < 0) ahead_ = Next(aheadEntry_);
+  return ahead_ == E_END_ARCHIVE;
+}
+
+WalkEnd HostArchive::Walk(Selection &selection, const std::function<bool(const Entry &)> &visit) {
+  WalkEnd end;
+  Entry entry;
+  while ((end.result = Next(entry)) == E_SUCCESS) {
+    if (InterruptRequested()) {
+      end.interrupted = true;
+      break;
+    }
+    if (selection.Selects(entry.path) && !visit(entry)) {
+      end.stopped = true;
+      break;
+    }
+    if (!processed_ && (end.result = Skip()) != E_SUCCESS) break;
+  }
+  return end;
+}
+
+std::size_t ReportEnd(const WalkEnd &end, const std::string &dump) {
+  if (end.interrupted) {
+    PrintError("interrupted");
+    return 1;
+  }
+  if (end.stopped || end.result == E_END_ARCHIVE) return 0;
+  PrintError(dump + ": the listing stopped early: " + ResultMessage(end.result));
+  return 1;
+}
+
+std::size_t ReportUnmatched(const Selection &selection, const std::string &dump) {
+  const std::vector<std::string> unmatched = selection.Unmatched();
+  for (const std::string &pattern : unmatched) PrintError(pattern + ": no such entry in " + dump);
+  return unmatched.size();
+}
+
 int HostArchive::Skip() {
   char empty[1] = "";
+  processed_ = true;
   return ProcessFile(handle_, PK_SKIP, nullptr, empty);
 }
 
 int HostArchive::Test() {
   char empty[1] = "";
+  processed_ = true;
   return ProcessFile(handle_, PK_TEST, nullptr, empty);
 }
 
-std::string HostArchive::Problem() const { return EntryProblem(handle_); }
-
-int HostArchive::Extract(const std::string &targetPath) {
-  std::vector<char> target(targetPath.begin(), targetPath.end());
-  target.push_back('\0');
-  return ProcessFile(handle_, PK_EXTRACT, nullptr, target.data());
+std::string HostArchive::Why(int result) const {
+  std::string problem = result == E_BAD_DATA ? EntryProblem(handle_) : std::string();
+  return problem.empty() ? ResultMessage(result) : problem;
 }
 
-void SetProgressSink(ProgressSink *sink) { progressSink = sink; }
+int HostArchive::Extract(const std::string &targetPath) {
+  processed_ = true;
+  std::u16string wide;
+  if (Utf16FromUtf8(targetPath, wide))
+    return ProcessFileW(handle_, PK_EXTRACT, nullptr, reinterpret_cast<WCX_WCHAR *>(wide.data()));
+  // A Linux folder whose name is not UTF-8 is named in bytes.
+  std::string narrow = targetPath;
+  return ProcessFile(handle_, PK_EXTRACT, nullptr, narrow.data());
+}
+
+void SetProgressSink(ProgressBar *bar) { progressSink = bar; }
 
 }  // namespace quarn::cli

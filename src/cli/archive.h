@@ -10,9 +10,12 @@
 #include <string>
 
 #include "cli/entry.h"
+#include "cli/selection.h"
 #include "wcxhead.h"
 
 namespace quarn::cli {
+
+class ProgressBar;
 
 // Exit codes of the command.
 enum ExitCode : int {
@@ -54,29 +57,48 @@ std::string ResultMessage(int result);
 // is Ok" only when nothing failed, then the counts.
 void PrintSummary(std::size_t errors, std::size_t folders, std::size_t files, std::uint64_t bytes);
 
+// How a walk over the selected entries ended.
+struct WalkEnd {
+  int result = E_END_ARCHIVE;  // the answer that ended the listing; E_END_ARCHIVE at its end
+  bool interrupted = false;    // Ctrl+C between two entries
+  bool stopped = false;        // the visitor asked to stop
+};
+// The end of a walk on stderr: "interrupted", or "DUMP: the listing stopped
+// early: REASON" when the listing failed. Returns the failures it told.
+std::size_t ReportEnd(const WalkEnd &end, const std::string &dump);
+// "PATTERN: no such entry in DUMP" for each pattern that selected nothing;
+// returns how many.
+std::size_t ReportUnmatched(const Selection &selection, const std::string &dump);
+
 // One open dump. OpenArchive on construction, CloseArchive on destruction.
 class HostArchive {
  public:
   // Checks the file, then opens it in `openMode` (PK_OM_LIST or
-  // PK_OM_EXTRACT). On failure returns null and sets `problem`.
-  static std::unique_ptr<HostArchive> Open(const std::string &path, int openMode,
-                                           InputProblem &problem);
-  // Open, with the problem reported on stderr and its exit code in
-  // `exitCode` when it fails.
-  static std::unique_ptr<HostArchive> OpenReporting(const std::string &path, int openMode,
-                                                    int &exitCode);
+  // PK_OM_EXTRACT). On failure returns null, with the problem told on stderr
+  // and its exit code in `exitCode`.
+  static std::unique_ptr<HostArchive> Open(const std::string &path, int openMode, int &exitCode);
   ~HostArchive();
   HostArchive(const HostArchive &) = delete;
   HostArchive &operator=(const HostArchive &) = delete;
 
-  // ReadHeader: 0 with `entry` filled, E_END_ARCHIVE at the end, or an error.
-  int Next(Entry &entry);
-  // ProcessFile on the entry Next returned last.
+  // The one pass every command makes, as a host walks a listing: a header,
+  // then ProcessFile once for it. `visit` gets each entry `selection`
+  // selects and may test or extract it (at most once); what it leaves alone,
+  // and every entry not selected, is skipped. It answers false to stop the
+  // walk; Ctrl+C stops it between two entries.
+  WalkEnd Walk(Selection &selection, const std::function<bool(const Entry &)> &visit);
+  // Whether the listing has no entry at all; reads the first one ahead.
+  bool Empty();
+
+  // ProcessFile on the entry the walk handed over last; Extract's target is
+  // a UTF-8 path.
   int Skip();
   int Test();
   int Extract(const std::string &targetPath);
-  // Why testing the entry Next returned last fails, in words; empty if not.
-  std::string Problem() const;
+  // What `result`, a failure of the entry the walk handed over last, means:
+  // for bad data the core's reason ("incomplete: the chain ends at a missing
+  // part"), else ResultMessage's words.
+  std::string Why(int result) const;
 
   // What the core knows beyond the records (plugin/inspect.h): of the entry
   // Next returned last (false when there is none), and of the whole dump.
@@ -88,22 +110,23 @@ class HostArchive {
   int WriteContent(const std::function<bool(const std::uint8_t *, std::size_t)> &write);
 
  private:
-  explicit HostArchive(void *handle) : handle_(handle) {}
+  explicit HostArchive(void *handle)
+      : handle_(handle), header_(std::make_unique<tHeaderDataExW>()) {}
   TInspector &Inspector();
+  // ReadHeader: 0 with `entry` filled, E_END_ARCHIVE at the end, or an error.
+  int Next(Entry &entry);
 
   void *handle_;
+  std::unique_ptr<tHeaderDataExW> header_;  // 5 KiB: filled by every Next
+  bool processed_ = true;                   // ProcessFile was called for the last header
+  int ahead_ = -1;                          // Next's result read ahead by Empty, or -1
+  Entry aheadEntry_;
   std::unique_ptr<TInspector> inspector_;  // made when first asked
 };
 
-// Feeds the progress callback that every HostArchive installs. The callback
-// returns 0 (abort) once Ctrl+C was pressed.
-class ProgressSink {
- public:
-  virtual ~ProgressSink() = default;
-  virtual void Advance(std::uint64_t bytes) = 0;
-};
-// The sink to report to, or null; not owned.
-void SetProgressSink(ProgressSink *sink);
+// The bar the progress callback that every HostArchive installs feeds, or
+// null; not owned. The callback returns 0 (abort) once Ctrl+C was pressed.
+void SetProgressSink(ProgressBar *bar);
 
 }  // namespace quarn::cli
 

@@ -4,11 +4,6 @@ namespace quarn::cli {
 
 namespace {
 
-constexpr char kSelectionNote[] =
-    "A PATH selects that entry and everything below it; a GLOB ('*', '?', [a-z])\n"
-    "is matched against whole paths, '*' and '?' not matching '/'. An exclusion\n"
-    "matches any run of whole components ('*.jpg' drops every .jpg, at any depth).\n";
-
 const CommandSpec kCommands[] = {
     {kProbe, "probe",
      "Usage: quarn probe FILE...\n"

@@ -10,41 +10,23 @@ namespace quarn::cli {
 
 int RunProbe(const std::vector<std::string> &files);
 
-struct ListOptions {
+// What the command line asks of a subcommand; each reads what applies to it.
+struct Options {
   std::string dump;
-  bool json = false;
   std::vector<std::string> patterns;  // none: everything
   std::vector<std::string> excludes;
-};
-int RunList(const ListOptions &options);
-
-struct ExtractOptions {
-  std::string dump;
+  bool json = false;
+  bool quiet = false;    // errors only
+  bool verbose = false;  // extract: each path as it is written; info: every damage
   std::string outputDir = ".";
-  bool overwrite = false;  // replace files that exist
-  bool keep = false;       // leave them, counted as skipped
-  bool toStdout = false;   // the files' bytes to standard output, nothing written to disk
-  bool quiet = false;      // errors only
-  bool verbose = false;    // each path as it is written
-  std::vector<std::string> patterns;  // none: everything
-  std::vector<std::string> excludes;
+  bool overwrite = false;  // extract: replace files that exist
+  bool keep = false;       // extract: leave them, counted as skipped
+  bool toStdout = false;   // extract: the files' bytes to standard output, nothing on disk
 };
-int RunExtract(const ExtractOptions &options);
-
-struct TestOptions {
-  std::string dump;
-  bool quiet = false;
-  std::vector<std::string> patterns;
-  std::vector<std::string> excludes;
-};
-int RunTest(const TestOptions &options);
-
-struct InfoOptions {
-  std::string dump;
-  bool json = false;
-  bool verbose = false;  // every damage, not only the first of each disk
-};
-int RunInfo(const InfoOptions &options);
+int RunList(const Options &options);
+int RunExtract(const Options &options);
+int RunTest(const Options &options);
+int RunInfo(const Options &options);
 
 }  // namespace quarn::cli
 

@@ -1,6 +1,5 @@
 #include "cli/entry.h"
 
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -35,12 +34,6 @@ std::size_t Utf8SequenceLength(std::string_view text) {
   return DecodeUtf8(reinterpret_cast<const unsigned char *>(text.data()), text.size(), &ignored);
 }
 
-void AppendDecimal(std::string &out, std::int64_t number) {
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, number);
-  out.append(digits, result.ptr);
-}
-
 }  // namespace
 
 DateTime DateTimeFromDos(std::uint32_t dosDateTime) {
@@ -71,15 +64,6 @@ DateTime DateTimeFromUnix(std::int64_t seconds) {
   return result;
 }
 
-bool IsValidDosDateTime(std::uint32_t dosDateTime) {
-  const DateTime t = DateTimeFromDos(dosDateTime);
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (t.month < 1 || t.month > 12 || t.day < 1) return false;
-  const bool leap = t.year % 4 == 0 && (t.year % 100 != 0 || t.year % 400 == 0);
-  const int days = kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
-  return t.day <= days && t.hour <= 23 && t.minute <= 59 && t.second <= 58;
-}
-
 void SetAttributesFromFat(Entry &entry, int attr) {
   entry.directory = (attr & kFatDirectory) != 0;
   entry.readOnly = (attr & kFatReadOnly) != 0;
@@ -94,14 +78,17 @@ void SetAttributesFromMode(Entry &entry, int mode) {
   entry.hidden = entry.system = entry.archive = false;
 }
 
-Entry EntryFromHeader(const tHeaderData &header) {
+Entry EntryFromHeader(const tHeaderDataExW &header) {
   Entry entry;
-  entry.path.assign(header.FileName, strnlen(header.FileName, sizeof header.FileName));
-  entry.size = static_cast<std::uint32_t>(header.UnpSize);
+  std::u16string_view name(reinterpret_cast<const char16_t *>(header.FileName),
+                           std::size(header.FileName));
+  entry.path = Utf8FromUtf16(name.substr(0, name.find(u'\0')));
+  entry.size = static_cast<std::uint64_t>(header.UnpSizeHigh) << 32 | header.UnpSize;
   entry.rawAttr = header.FileAttr;
 #ifdef _WIN32
   entry.time = DateTimeFromDos(static_cast<std::uint32_t>(header.FileTime));
-  entry.timeValid = IsValidDosDateTime(static_cast<std::uint32_t>(header.FileTime));
+  entry.timeValid = IsValidDosDateTime(static_cast<std::uint16_t>(header.FileTime >> 16),
+                                       static_cast<std::uint16_t>(header.FileTime));
   SetAttributesFromFat(entry, header.FileAttr);
 #else
   // The plugin gives 0 for a DOS date and time that name no moment; a valid
@@ -179,59 +166,80 @@ void AppendJsonString(std::string &out, std::string_view text) {
   out += '"';
 }
 
-std::string EntryJson(const Entry &entry) {
-  std::string json;
-  AppendEntryJson(json, entry);
-  return json;
+void JsonWriter::Separate() {
+  if (afterKey_) {
+    afterKey_ = false;
+  } else {
+    if (!first_) out_ += ',';
+    first_ = false;
+  }
+}
+
+JsonWriter &JsonWriter::Open(char bracket) {
+  Separate();
+  out_ += bracket;
+  open_ += bracket;
+  first_ = true;
+  return *this;
+}
+
+JsonWriter &JsonWriter::End() {
+  out_ += open_.back() == '{' ? '}' : ']';
+  open_.pop_back();
+  first_ = false;
+  return *this;
+}
+
+JsonWriter &JsonWriter::Key(std::string_view name) {
+  Separate();
+  AppendJsonString(out_, name);
+  out_ += ':';
+  afterKey_ = true;
+  return *this;
+}
+
+JsonWriter &JsonWriter::String(std::string_view text) {
+  Separate();
+  AppendJsonString(out_, text);
+  return *this;
+}
+
+JsonWriter &JsonWriter::Literal(std::string_view text) {
+  Separate();
+  out_ += text;
+  return *this;
 }
 
 void AppendEntryJson(std::string &out, const Entry &entry, const TEntryFacts *facts) {
-  // The plugin's names are in the narrow code page (ANSI on Windows); JSON
-  // text is UTF-8.
-  out += "{\"path\":";
-  AppendJsonString(out, Utf8FromNarrow(entry.path));
-  out += ",\"size\":";
-  AppendDecimal(out, entry.size);
-  if (entry.timeValid) {
-    out += ",\"time\":\"";
-    out += FormatDateTime(entry.time, 'T');
-    out += '"';
-  } else {
-    out += ",\"time\":null";
-  }
-  out += ",\"attr\":\"";
-  out += AttributeString(entry);
-  out += "\",\"raw_attr\":";
-  AppendDecimal(out, static_cast<std::int64_t>(entry.rawAttr));
-  out += entry.directory ? ",\"dir\":true" : ",\"dir\":false";
+  JsonWriter json(out);
+  json.Object().Key("path").String(entry.path).Key("size").Number(entry.size);
+  json.Key("time");
+  if (entry.timeValid)
+    json.String(FormatDateTime(entry.time, 'T'));
+  else
+    json.Null();
+  json.Key("attr").String(AttributeString(entry)).Key("raw_attr").Number(entry.rawAttr);
+  json.Key("dir").Bool(entry.directory);
   if (facts != nullptr) {
-    out += ",\"disk\":";
-    if (facts->Disk >= 0) {
-      AppendJsonString(out, facts->DiskName);  // printable ASCII, as every disk name
-    } else {
-      out += "null";
-    }
-    out += ",\"ids\":[";
-    for (std::size_t i = 0; i < facts->Ids.size(); ++i) {
-      if (i > 0) out += ',';
-      AppendDecimal(out, facts->Ids[i]);
-    }
+    json.Key("disk");
+    if (facts->Disk >= 0)
+      json.String(facts->DiskName);  // printable ASCII, as every disk name
+    else
+      json.Null();
+    json.Key("ids").Array();
+    for (const std::uint32_t id : facts->Ids) json.Number(id);
+    json.End().Key("extents");
     if (facts->Generated) {
-      out += "],\"extents\":null";
+      json.Null();
     } else {
-      out += "],\"extents\":[";
-      for (std::size_t i = 0; i < facts->Extents.size(); ++i) {
-        out += i > 0 ? ",[" : "[";
-        AppendDecimal(out, facts->Extents[i].Offset);
-        out += ',';
-        AppendDecimal(out, facts->Extents[i].Length);
-        out += ']';
-      }
-      out += ']';
+      json.Array();
+      for (const TDumpRange &extent : facts->Extents)
+        json.Array().Number(extent.Offset).Number(extent.Length).End();
+      json.End();
     }
-    out += facts->Problem.empty() ? ",\"complete\":true" : ",\"complete\":false";
+    json.Key("complete").Bool(facts->Problem.empty());
   }
-  out += '}';
+  json.End();
 }
 
 }  // namespace quarn::cli

@@ -1,8 +1,9 @@
 // One listed entry as the command sees it, decoded from the host record that
-// ReadHeader fills, and the ways the command writes it out.
+// ReadHeaderExW fills, and the ways the command writes it out.
 #ifndef QUARN_CLI_ENTRY_H
 #define QUARN_CLI_ENTRY_H
 
+#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,8 +20,8 @@ struct DateTime {
 };
 
 struct Entry {
-  std::string path;  // FileName: raw bytes, the host's separator
-  std::uint32_t size = 0;
+  std::string path;  // FileName in UTF-8, with the host's separator
+  std::uint64_t size = 0;
   DateTime time;
   bool timeValid = true;  // the dump gave the entry a valid date and time
   int rawAttr = 0;        // FileAttr as the exports give it on this platform
@@ -36,10 +37,6 @@ struct Entry {
 DateTime DateTimeFromDos(std::uint32_t dosDateTime);
 // The exports' FileTime on Linux: seconds since 1970 in UTC.
 DateTime DateTimeFromUnix(std::int64_t seconds);
-// Whether a DOS date and time name a moment: month 1-12, a day of that month,
-// hour 0-23, minute 0-59, second 0-58. The exports' FileTime on Windows is
-// such a pair; on Linux an invalid one is given as 0.
-bool IsValidDosDateTime(std::uint32_t dosDateTime);
 
 // FileAttr on Windows: FAT attribute bits.
 void SetAttributesFromFat(Entry &entry, int attr);
@@ -47,8 +44,8 @@ void SetAttributesFromFat(Entry &entry, int attr);
 // Hidden, system and archive have no counterpart there.
 void SetAttributesFromMode(Entry &entry, int mode);
 
-// Decodes ReadHeader's record with this platform's conventions.
-Entry EntryFromHeader(const tHeaderData &header);
+// Decodes ReadHeaderExW's record with this platform's conventions.
+Entry EntryFromHeader(const tHeaderDataExW &header);
 
 // "2005-03-01 12:00:00", or with 'T' as the separator "2005-03-01T12:00:00".
 std::string FormatDateTime(const DateTime &time, char separator = ' ');
@@ -60,14 +57,43 @@ std::string DisplayPath(std::string_view path);
 // Five columns like 7-Zip's: D(irectory) R(ead-only) H(idden) S(ystem)
 // A(rchive), '.' for a bit that is not set, e.g. "D....", "...S.".
 std::string AttributeString(const Entry &entry);
+// JSON text appended to a string; the writer puts the commas between the
+// members of an object and the elements of an array. Numbers are integers.
+class JsonWriter {
+ public:
+  explicit JsonWriter(std::string &out) : out_(out) {}
+  JsonWriter &Object() { return Open('{'); }
+  JsonWriter &Array() { return Open('['); }
+  JsonWriter &End();  // of the innermost object or array
+  JsonWriter &Key(std::string_view name);
+  JsonWriter &String(std::string_view text);  // as AppendJsonString writes it
+  JsonWriter &Bool(bool value) { return Literal(value ? "true" : "false"); }
+  JsonWriter &Null() { return Literal("null"); }
+  template <typename Integer>
+  JsonWriter &Number(Integer value) {
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
+    return Literal({digits, static_cast<std::size_t>(end.ptr - digits)});
+  }
+
+ private:
+  JsonWriter &Open(char bracket);
+  JsonWriter &Literal(std::string_view text);
+  void Separate();
+
+  std::string &out_;
+  std::string open_;       // the brackets not closed yet, innermost last
+  bool first_ = true;      // nothing written yet in the innermost one
+  bool afterKey_ = false;  // a key waits for its value
+};
+
 // A JSON string literal, quotes included. `text` is UTF-8 as far as it is
 // valid; every byte that is not part of a valid UTF-8 sequence is written as
 // \u00XX, i.e. read as Latin-1, so the result is always valid JSON.
 std::string JsonString(std::string_view text);
-// One line of JSON for the entry, without the newline:
+// One line of JSON for the entry, without the newline, appended to `out`:
 // {"path":...,"size":N,"time":"..."|null,"attr":"D....","raw_attr":N,"dir":true}
-std::string EntryJson(const Entry &entry);
-// The same appended to `out`; with `facts`, followed by where the entry lies:
+// With `facts`, followed by where the entry lies:
 // ,"disk":"FFS","ids":[N,...],"extents":[[offset,length],...]|null,"complete":true
 void AppendEntryJson(std::string &out, const Entry &entry, const TEntryFacts *facts = nullptr);
 // `text` as a JSON string literal appended to `out`.

@@ -46,16 +46,14 @@ struct Plan {
 
 class Extraction {
  public:
-  Extraction(const ExtractOptions &options, const fs::path &root, std::uint64_t totalBytes)
+  Extraction(const Options &options, const fs::path &root, std::uint64_t totalBytes)
       : options_(options),
         root_(root),
-        rootNarrow_(WithSeparator(NarrowFromPath(root))),
+        rootText_(WithSeparator(Utf8FromPath(root))),
         progress_(totalBytes, StderrIsTerminal() && !options.quiet) {}
 
-  // Returns the exit code. `first`, when given, is the entry a Next before
-  // the run returned, with that call's result in `firstResult`.
-  int Run(HostArchive &archive, Selection &selection, const Entry *first = nullptr,
-          int firstResult = E_SUCCESS);
+  // Returns the exit code.
+  int Run(HostArchive &archive, Selection &selection);
 
  private:
   // Handles one selected entry; false when the run must stop (Ctrl+C).
@@ -64,15 +62,14 @@ class Extraction {
   // file; returns why not, or an empty string. Sets `skip` when the file
   // exists and is to be kept (--keep).
   std::string PrepareFileTarget(const fs::path &target, bool &skip);
-  std::string CreateFileTarget(const fs::path &target);
   void Fail(const Entry &entry, const std::string &reason);
   void Report(const std::string &message);
   // -v: the path as it is written, below the output folder.
   void Tell(const std::string &path);
 
-  const ExtractOptions &options_;
+  const Options &options_;
   fs::path root_;
-  std::string rootNarrow_;  // with a trailing separator
+  std::string rootText_;  // with a trailing separator
   ProgressBar progress_;
   std::size_t files_ = 0, folders_ = 0, failures_ = 0, skipped_ = 0;
   std::uint64_t bytes_ = 0;
@@ -109,7 +106,7 @@ std::string Extraction::PrepareFileTarget(const fs::path &target, bool &skip) {
       return "refused: its folder leads outside the output folder (symbolic link?)";
     }
     fs::create_directories(folder, error);
-    if (error) return "cannot create folder " + NarrowFromPath(folder) + ": " + error.message();
+    if (error) return "cannot create folder " + Utf8FromPath(folder) + ": " + error.message();
     readyFolders_.insert(folder.native());
   }
 
@@ -128,18 +125,11 @@ std::string Extraction::PrepareFileTarget(const fs::path &target, bool &skip) {
   return {};
 }
 
-std::string Extraction::CreateFileTarget(const fs::path &target) {
-  // Made here, so that a failure names the system's reason; the plugin then
-  // writes the file that is there.
-  const std::string reason = CreateEmptyFile(target);
-  return reason.empty() ? reason : "cannot create file: " + reason;
-}
-
 bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   const SafePath safe = MakeSafePath(entry.path, NativePathStyle());
   if (safe.renamed && !options_.quiet)
     Report("renamed: " + DisplayPath(entry.path) + " -> " + DisplayPath(safe.path));
-  const fs::path target = root_ / PathFromNarrow(safe.path);
+  const fs::path target = root_ / PathFromUtf8(safe.path);
 
   if (entry.directory) {
     // Directories are the host's to create; the plugin is only told to skip.
@@ -153,7 +143,6 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
       Tell(safe.path + kSeparator);
       ++folders_;
     }
-    archive.Skip();
     return true;
   }
 
@@ -161,18 +150,15 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   std::string problem = PrepareFileTarget(target, skip);
   if (skip) {
     ++skipped_;
-    archive.Skip();
     return true;
   }
-  if (problem.empty()) problem = CreateFileTarget(target);
   if (!problem.empty()) {
     Fail(entry, problem);
-    archive.Skip();
     return true;
   }
   Tell(safe.path);
   progress_.StartFile(entry.path, entry.size);
-  const int result = archive.Extract(rootNarrow_ + safe.path);
+  const int result = archive.Extract(rootText_ + safe.path);
 #ifndef _WIN32
   // Read-only as the entry is, once its bytes and times are set.
   if (entry.readOnly && (result == E_SUCCESS || result == E_BAD_DATA)) {
@@ -194,45 +180,26 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
     return true;
   }
   if (result == E_EABORTED && InterruptRequested()) {
-    Report("interrupted: " + DisplayPath(NarrowFromPath(target)) + " is incomplete");
+    Report("interrupted: " + DisplayPath(Utf8FromPath(target)) + " is incomplete");
     return false;
   }
   progress_.FinishFile();
-  const std::string why = result == E_BAD_DATA ? archive.Problem() : std::string();
-  Fail(entry, why.empty() ? ResultMessage(result) : why);
+  // The plugin makes the file; where it could not, the system's reason is
+  // found by trying once more.
+  const std::string system = result == E_ECREATE ? CreateFileProblem(target) : std::string();
+  Fail(entry, system.empty() ? archive.Why(result) : "cannot create file: " + system);
   return true;
 }
 
-int Extraction::Run(HostArchive &archive, Selection &selection, const Entry *first,
-                    int firstResult) {
+int Extraction::Run(HostArchive &archive, Selection &selection) {
   SetProgressSink(&progress_);
-  Entry entry;
-  int next = first != nullptr ? firstResult : archive.Next(entry);
-  if (first != nullptr) entry = *first;
-  bool interrupted = false;
-  for (; next == E_SUCCESS; next = archive.Next(entry)) {
-    if (InterruptRequested()) {
-      Report("interrupted");
-      interrupted = true;
-      break;
-    }
-    if (!selection.Selects(entry.path)) {
-      archive.Skip();
-      continue;
-    }
-    if (!ExtractEntry(archive, entry)) {
-      interrupted = true;
-      break;
-    }
-  }
+  const WalkEnd end = archive.Walk(
+      selection, [this, &archive](const Entry &entry) { return ExtractEntry(archive, entry); });
   SetProgressSink(nullptr);
   progress_.Clear();
-  if (interrupted) return kExitInterrupted;
-  if (next != E_END_ARCHIVE) {
-    Report(options_.dump + ": the listing stopped early: " + ResultMessage(next));
-    ++failures_;
-  }
-
+  if (end.stopped) return kExitInterrupted;
+  failures_ += ReportEnd(end, options_.dump);
+  if (end.interrupted) return kExitInterrupted;
   if (!options_.quiet) {
     PrintSummary(failures_, folders_, files_, bytes_);
     if (skipped_ > 0) std::printf("Skipped: %zu (they exist)\n", skipped_);
@@ -245,10 +212,9 @@ int Extraction::Run(HostArchive &archive, Selection &selection, const Entry *fir
 // them (the core hands over the same pieces), so a file that extraction
 // would find bad gives the bytes extraction would write, and is named on
 // stderr.
-int ExtractToStdout(const ExtractOptions &options) {
+int ExtractToStdout(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive =
-      HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
   if (!archive) return exitCode;
   if (!options.quiet) WarnIfNotDump(options.dump);
   CatchInterrupt();
@@ -262,50 +228,36 @@ int ExtractToStdout(const ExtractOptions &options) {
     writeError = WriteToStdout(bytes, length);
     return writeError.empty();
   };
-  Entry entry;
-  int next;
-  while ((next = archive->Next(entry)) == E_SUCCESS) {
-    if (InterruptRequested()) {
-      PrintError("interrupted");
-      return kExitInterrupted;
-    }
-    if (!selection.Selects(entry.path) || entry.directory) {
-      archive->Skip();
-      continue;
-    }
+  int code = kExitOk;
+  const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
+    if (entry.directory) return true;
     if (options.verbose) std::fprintf(stderr, "%s\n", DisplayPath(entry.path).c_str());
     const int result = archive->WriteContent(write);
-    archive->Skip();
     if (InterruptRequested()) {
       PrintError("interrupted: " + DisplayPath(entry.path) + " is incomplete");
-      return kExitInterrupted;
-    }
-    if (result == E_EWRITE) {
+      code = kExitInterrupted;
+    } else if (result == E_EWRITE) {
       PrintError("cannot write to standard output: " + writeError);
-      return kExitOutput;
-    }
-    if (result != E_SUCCESS) {
-      const std::string problem = result == E_BAD_DATA ? archive->Problem() : std::string();
-      PrintError(DisplayPath(entry.path) + ": " +
-                 (problem.empty() ? ResultMessage(result) : problem));
+      code = kExitOutput;
+    } else if (result != E_SUCCESS) {
+      PrintError(DisplayPath(entry.path) + ": " + archive->Why(result));
       ++failures;
     }
+    return code == kExitOk;
+  });
+  if (end.stopped) return code;
+  if (end.interrupted) {
+    PrintError("interrupted");
+    return kExitInterrupted;
   }
   archive.reset();
-  if (next != E_END_ARCHIVE) {
-    PrintError(options.dump + ": the listing stopped early: " + ResultMessage(next));
-    ++failures;
-  }
-  for (const std::string &pattern : selection.Unmatched()) {
-    PrintError(pattern + ": no such entry in " + options.dump);
-    ++failures;
-  }
+  failures += ReportEnd(end, options.dump) + ReportUnmatched(selection, options.dump);
   return failures == 0 ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace
 
-int RunExtract(const ExtractOptions &options) {
+int RunExtract(const Options &options) {
   if (options.toStdout) return ExtractToStdout(options);
   // First a listing pass, as a file manager lists before it extracts: it
   // gives the progress display its total and finds patterns that match
@@ -318,47 +270,34 @@ int RunExtract(const ExtractOptions &options) {
   // A pipe can be read only once: it is extracted in one pass.
   const bool planned = (!selection.SelectsAll() || progress) && !IsStream(options.dump);
   std::unique_ptr<HostArchive> archive;
-  Entry first;
-  int firstResult = E_SUCCESS;
   int exitCode = kExitOk;
   if (planned) {
-    std::unique_ptr<HostArchive> listing =
-        HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
+    std::unique_ptr<HostArchive> listing = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
     if (!listing) return exitCode;
     if (!options.quiet) WarnIfNotDump(options.dump);
-    Entry entry;
-    while (listing->Next(entry) == E_SUCCESS) {
-      if (selection.Selects(entry.path)) {
-        ++plan.entries;
-        if (!entry.directory) plan.bytes += entry.size;
-      }
-      if (listing->Skip() != E_SUCCESS) break;
-    }
+    listing->Walk(selection, [&plan](const Entry &entry) {
+      ++plan.entries;
+      if (!entry.directory) plan.bytes += entry.size;
+      return true;
+    });
   } else {
     // Opened for extraction right away; its first entry tells whether there
     // is anything to extract before the output folder is made.
-    archive = HostArchive::OpenReporting(options.dump, PK_OM_EXTRACT, exitCode);
+    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode);
     if (!archive) return exitCode;
     if (!options.quiet) WarnIfNotDump(options.dump);
-    firstResult = archive->Next(first);
-    plan.entries = firstResult == E_END_ARCHIVE ? 0 : 1;
+    plan.entries = archive->Empty() ? 0 : 1;
   }
   // Patterns that matched nothing are told before anything is written, when
   // a listing pass came first; after the extraction otherwise.
-  auto reportUnmatched = [&] {
-    const std::vector<std::string> unmatched = selection.Unmatched();
-    for (const std::string &pattern : unmatched)
-      PrintError(pattern + ": no such entry in " + options.dump);
-    return !unmatched.empty();
-  };
-  const bool someUnmatched = planned && reportUnmatched();
+  const bool someUnmatched = planned && ReportUnmatched(selection, options.dump) > 0;
   if (plan.entries == 0) {
     if (!options.quiet) std::printf("No files to extract\n");
     return someUnmatched ? kExitSomeFailed : kExitOk;
   }
 
   std::error_code error;
-  const fs::path requested = PathFromNarrow(options.outputDir);
+  const fs::path requested = PathFromUtf8(options.outputDir);
   fs::create_directories(requested, error);
   const fs::path root = error ? fs::path() : fs::canonical(requested, error);
   if (error) {
@@ -367,15 +306,15 @@ int RunExtract(const ExtractOptions &options) {
   }
 
   if (planned) {
-    archive = HostArchive::OpenReporting(options.dump, PK_OM_EXTRACT, exitCode);
+    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode);
     if (!archive) return exitCode;
   }
   CatchInterrupt();
   Extraction extraction(options, root, plan.bytes);
-  const int code = extraction.Run(*archive, selection, planned ? nullptr : &first, firstResult);
+  const int code = extraction.Run(*archive, selection);
   // Closing lets the plugin stamp the folders that this extraction created.
   archive.reset();
-  const bool unmatchedAfter = !planned && reportUnmatched();
+  const bool unmatchedAfter = !planned && ReportUnmatched(selection, options.dump) > 0;
   return code == kExitOk && (someUnmatched || unmatchedAfter) ? kExitSomeFailed : code;
 }
 

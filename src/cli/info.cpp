@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/os.h"
 #include "flash/dump_format.h"
+#include "util/civil_date.h"
 
 namespace quarn::cli {
 namespace {
@@ -100,9 +101,8 @@ const char *HoldsJson(TDiskHolds holds) {
 }
 
 std::optional<DateTime> DumpTime(const TDumpFacts &facts) {
-  const std::uint32_t dos = static_cast<std::uint32_t>(facts.Date) << 16 | facts.Time;
-  if (!IsValidDosDateTime(dos)) return std::nullopt;
-  return DateTimeFromDos(dos);
+  if (!IsValidDosDateTime(facts.Date, facts.Time)) return std::nullopt;
+  return DateTimeFromDos(static_cast<std::uint32_t>(facts.Date) << 16 | facts.Time);
 }
 
 // Columns aligned to their widest cell; 'l' or 'r' per column.
@@ -132,7 +132,7 @@ class Table {
   std::vector<std::vector<std::string>> rows_;
 };
 
-void PrintPlain(const InfoOptions &options, const TDumpFacts &facts,
+void PrintPlain(const Options &options, const TDumpFacts &facts,
                 std::optional<std::uintmax_t> fileSize, const std::vector<DiskReport> &reports,
                 std::size_t entries, std::size_t damaged) {
   std::printf("Dump:       %s\n", DisplayPath(options.dump).c_str());
@@ -226,85 +226,59 @@ void PrintPlain(const InfoOptions &options, const TDumpFacts &facts,
   for (const std::string &line : more) std::printf("  ... %s (-v lists them all)\n", line.c_str());
 }
 
-void AppendPlace(std::string &json, const TDumpPlace &place) {
-  json += ",\"offset\":";
-  json += place.Known && place.InWindow ? std::to_string(place.Offset) : "null";
-  json += ",\"address\":";
-  json += place.Known ? std::to_string(place.Address) : "null";
-}
-
-void PrintJson(const InfoOptions &options, const TDumpFacts &facts,
+void PrintJson(const Options &options, const TDumpFacts &facts,
                std::optional<std::uintmax_t> fileSize, const std::vector<DiskReport> &reports,
                std::size_t entries, std::size_t damaged) {
-  std::string json = "{\"dump\":";
-  AppendJsonString(json, Utf8FromNarrow(options.dump));
-  json += ",\"size\":" + std::to_string(facts.Size);
-  json += ",\"file_size\":" + (fileSize ? std::to_string(*fileSize) : std::string("null"));
-  json += ",\"signature\":";
-  if (facts.Signature.empty())
-    json += "null";
-  else
-    AppendJsonString(json, facts.Signature);
-  json += facts.Recognised ? ",\"recognised\":true" : ",\"recognised\":false";
+  std::string out;
+  JsonWriter json(out);
+  const auto numberOrNull = [&json](bool known, std::uint64_t value) -> JsonWriter & {
+    return known ? json.Number(value) : json.Null();
+  };
+  json.Object().Key("dump").String(options.dump);
+  json.Key("size").Number(facts.Size).Key("file_size");
+  numberOrNull(fileSize.has_value(), fileSize.value_or(0)).Key("signature");
+  facts.Signature.empty() ? json.Null() : json.String(facts.Signature);
+  json.Key("recognised").Bool(facts.Recognised).Key("time");
   const std::optional<DateTime> time = DumpTime(facts);
-  json += ",\"time\":" + (time ? "\"" + FormatDateTime(*time, 'T') + "\"" : std::string("null"));
-  json += ",\"entries\":" + std::to_string(entries);
-  json += ",\"damaged\":" + std::to_string(damaged);
-  json += ",\"disks\":[";
+  time ? json.String(FormatDateTime(*time, 'T')) : json.Null();
+  json.Key("entries").Number(entries).Key("damaged").Number(damaged).Key("disks").Array();
   for (std::size_t d = 0; d < facts.Disks.size(); ++d) {
     const TDiskFacts &disk = facts.Disks[d];
-    if (d > 0) json += ',';
-    json += "{\"name\":";
-    AppendJsonString(json, disk.Name);
-    json += ",\"listed_as\":";
-    AppendJsonString(json, disk.ListedAs);
-    json += ",\"record_offset\":" + std::to_string(disk.RecordOffset);
-    json += ",\"record_address\":" + std::to_string(FlashBase + disk.RecordOffset);
-    json += ",\"block_count\":" + std::to_string(disk.Blocks.size());
+    json.Object().Key("name").String(disk.Name).Key("listed_as").String(disk.ListedAs);
+    json.Key("record_offset").Number(disk.RecordOffset);
+    json.Key("record_address").Number(FlashBase + disk.RecordOffset);
+    json.Key("block_count").Number(disk.Blocks.size()).Key("block_size");
     const std::uint32_t common = CommonBlockSize(disk.Blocks);
-    json += ",\"block_size\":" + (common != 0 ? std::to_string(common) : std::string("null"));
-    json += ",\"blocks\":[";
-    for (std::size_t b = 0; b < disk.Blocks.size(); ++b) {
-      if (b > 0) json += ',';
-      json += "{\"offset\":" + std::to_string(disk.Blocks[b].Address & (FlashWindowSize - 1)) +
-              ",\"address\":" + std::to_string(disk.Blocks[b].Address) +
-              ",\"size\":" + std::to_string(disk.Blocks[b].Size) + "}";
+    numberOrNull(common != 0, common).Key("blocks").Array();
+    for (const TBlockFacts &block : disk.Blocks) {
+      json.Object().Key("offset").Number(block.Address & (FlashWindowSize - 1));
+      json.Key("address").Number(block.Address).Key("size").Number(block.Size).End();
     }
-    json += "],\"holds\":\"";
-    json += HoldsJson(disk.Holds);
-    json += "\",\"slots\":{\"live\":" + std::to_string(disk.LiveSlots) +
-            ",\"dead\":" + std::to_string(disk.DeadSlots) +
-            ",\"unwritten\":" + std::to_string(disk.UnwrittenSlots) + "}";
-    json += ",\"parts\":" + std::to_string(disk.Parts);
-    json += ",\"files\":" + std::to_string(disk.Files);
-    json += ",\"folders\":" + std::to_string(disk.Folders);
-    json += ",\"bytes\":" + std::to_string(disk.Bytes);
-    json += ",\"eeprom_blocks\":" + std::to_string(disk.EepromBlocks);
-    json += ",\"lost_chunks\":" + std::to_string(disk.LostChunks);
-    json += disk.CutByLimit ? ",\"cut_by_limit\":true" : ",\"cut_by_limit\":false";
-    json += ",\"damage\":[";
-    const std::vector<Damage> &found = reports[d].damage;
-    for (std::size_t i = 0; i < found.size(); ++i) {
-      if (i > 0) json += ',';
-      json += "{\"path\":";
-      AppendJsonString(json, Utf8FromNarrow(found[i].path));
-      json += ",\"reason\":";
-      AppendJsonString(json, found[i].reason);
-      AppendPlace(json, found[i].at);
-      json += '}';
+    json.End().Key("holds").String(HoldsJson(disk.Holds));
+    json.Key("slots").Object().Key("live").Number(disk.LiveSlots);
+    json.Key("dead").Number(disk.DeadSlots).Key("unwritten").Number(disk.UnwrittenSlots).End();
+    json.Key("parts").Number(disk.Parts).Key("files").Number(disk.Files);
+    json.Key("folders").Number(disk.Folders).Key("bytes").Number(disk.Bytes);
+    json.Key("eeprom_blocks").Number(disk.EepromBlocks).Key("lost_chunks").Number(disk.LostChunks);
+    json.Key("cut_by_limit").Bool(disk.CutByLimit).Key("damage").Array();
+    for (const Damage &found : reports[d].damage) {
+      json.Object().Key("path").String(found.path);
+      json.Key("reason").String(found.reason).Key("offset");
+      numberOrNull(found.at.Known && found.at.InWindow, found.at.Offset).Key("address");
+      numberOrNull(found.at.Known, found.at.Address).End();
     }
-    json += "]}";
+    json.End().End();
   }
-  json += "]}\n";
-  std::fwrite(json.data(), 1, json.size(), stdout);
+  json.End().End();
+  out += '\n';
+  std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
 }  // namespace
 
-int RunInfo(const InfoOptions &options) {
+int RunInfo(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive =
-      HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
   if (!archive) return exitCode;
   // No warning for a file that is not a dump: the report says what it is.
 
@@ -321,10 +295,9 @@ int RunInfo(const InfoOptions &options) {
   // Every entry, through the listing as a host walks it; the paths are the
   // records'.
   std::size_t entries = 0, damaged = 0;
-  Entry entry;
   TEntryFacts entryFacts;
-  int result;
-  while ((result = archive->Next(entry)) == E_SUCCESS) {
+  Selection everything({}, NativePathStyle());
+  const WalkEnd end = archive->Walk(everything, [&](const Entry &entry) {
     ++entries;
     if (archive->Facts(entryFacts) && entryFacts.Disk >= 0 &&
         static_cast<std::size_t>(entryFacts.Disk) < reports.size()) {
@@ -337,25 +310,21 @@ int RunInfo(const InfoOptions &options) {
         found.push_back({entry.path, "renamed duplicate: another entry came first on the same path",
                          entryFacts.At});
     }
-    if ((result = archive->Skip()) != E_SUCCESS) break;
-  }
+    return true;
+  });
   archive.reset();
 
   std::optional<std::uintmax_t> fileSize;
   if (!IsStream(options.dump)) {
     std::error_code error;
-    const std::uintmax_t size = fs::file_size(PathFromNarrow(options.dump), error);
+    const std::uintmax_t size = fs::file_size(PathFromUtf8(options.dump), error);
     if (!error) fileSize = size;
   }
   if (options.json)
     PrintJson(options, facts, fileSize, reports, entries, damaged);
   else
     PrintPlain(options, facts, fileSize, reports, entries, damaged);
-  if (result != E_END_ARCHIVE) {
-    PrintError(options.dump + ": the listing stopped early: " + ResultMessage(result));
-    return kExitSomeFailed;
-  }
-  return kExitOk;
+  return ReportEnd(end, options.dump) == 0 ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace quarn::cli

@@ -36,46 +36,33 @@ void PrintTable(const std::vector<Entry> &entries) {
 
 }  // namespace
 
-int RunList(const ListOptions &options) {
+int RunList(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive =
-      HostArchive::OpenReporting(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
   if (!archive) return exitCode;
   WarnIfNotDump(options.dump);
   Selection selection(options.patterns, NativePathStyle(), options.excludes);
 
-  // A host's listing loop: every header is followed by ProcessFile(PK_SKIP).
   std::vector<Entry> entries;
-  Entry entry;
   TEntryFacts facts;
   std::string line;
-  int result;
-  while ((result = archive->Next(entry)) == E_SUCCESS) {
-    if (selection.Selects(entry.path)) {
-      if (options.json) {
-        line.clear();
-        AppendEntryJson(line, entry, archive->Facts(facts) ? &facts : nullptr);
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), stdout);
-      } else {
-        entries.push_back(entry);
-      }
+  const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
+    if (!options.json) {
+      entries.push_back(entry);
+      return true;
     }
-    if ((result = archive->Skip()) != E_SUCCESS) break;
-  }
+    line.clear();
+    AppendEntryJson(line, entry, archive->Facts(facts) ? &facts : nullptr);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    return true;
+  });
   archive.reset();
 
   if (!options.json) PrintTable(entries);
-  int code = kExitOk;
-  if (result != E_END_ARCHIVE) {
-    PrintError(options.dump + ": the listing stopped early: " + ResultMessage(result));
-    code = kExitSomeFailed;
-  }
-  for (const std::string &pattern : selection.Unmatched()) {
-    PrintError(pattern + ": no such entry in " + options.dump);
-    code = kExitSomeFailed;
-  }
-  return code;
+  const std::size_t failures =
+      ReportEnd(end, options.dump) + ReportUnmatched(selection, options.dump);
+  return failures == 0 ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace quarn::cli

@@ -14,6 +14,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/os.h"
+#include "util/utf8.h"
 
 namespace {
 
@@ -94,54 +95,34 @@ int RunCommand(const CommandSpec &command, int argc, char **argv) {
   if (const std::string error = Contradiction(args); !error.empty())
     return UsageError(error, &command);
   const std::vector<std::string> &operands = args.operands;
-  const std::vector<std::string> selection =
-      operands.empty() ? std::vector<std::string>()
-                       : std::vector<std::string>(operands.begin() + 1, operands.end());
-
+  Options options;
+  if (!operands.empty()) {
+    options.dump = operands[0];
+    options.patterns.assign(operands.begin() + 1, operands.end());
+  }
+  options.excludes = args.excludes;
+  options.json = args.Has(kJson);
+  options.quiet = args.Has(kQuiet);
+  options.verbose = args.Has(kVerbose);
+  options.outputDir = args.output.value_or(".");
+  options.overwrite = args.Has(kOverwrite);
+  options.keep = args.Has(kKeep);
+  options.toStdout = args.Has(kStdout);
+  const std::string needs = std::string(command.name) + " needs a dump";
   switch (command.id) {
     case kProbe:
       if (operands.empty()) return UsageError("probe needs at least one file", &command);
       return RunProbe(operands);
-    case kList: {
-      if (operands.empty()) return UsageError("list needs a dump", &command);
-      ListOptions options;
-      options.dump = operands[0];
-      options.json = args.Has(kJson);
-      options.patterns = selection;
-      options.excludes = args.excludes;
-      return RunList(options);
-    }
-    case kExtract: {
-      if (operands.empty()) return UsageError("extract needs a dump", &command);
-      ExtractOptions options;
-      options.dump = operands[0];
-      options.outputDir = args.output.value_or(".");
-      options.overwrite = args.Has(kOverwrite);
-      options.keep = args.Has(kKeep);
-      options.toStdout = args.Has(kStdout);
-      options.quiet = args.Has(kQuiet);
-      options.verbose = args.Has(kVerbose);
-      options.patterns = selection;
-      options.excludes = args.excludes;
-      return OpenErrorsAsUsage(RunExtract(options));
-    }
-    case kTest: {
-      if (operands.empty()) return UsageError("test needs a dump", &command);
-      TestOptions options;
-      options.dump = operands[0];
-      options.quiet = args.Has(kQuiet);
-      options.patterns = selection;
-      options.excludes = args.excludes;
-      return OpenErrorsAsUsage(RunTest(options));
-    }
-    case kInfo: {
+    case kList:
+      return operands.empty() ? UsageError(needs, &command) : RunList(options);
+    case kExtract:
+      return operands.empty() ? UsageError(needs, &command)
+                              : OpenErrorsAsUsage(RunExtract(options));
+    case kTest:
+      return operands.empty() ? UsageError(needs, &command) : OpenErrorsAsUsage(RunTest(options));
+    case kInfo:
       if (operands.size() != 1) return UsageError("info needs exactly one dump", &command);
-      InfoOptions options;
-      options.dump = operands[0];
-      options.json = args.Has(kJson);
-      options.verbose = args.Has(kVerbose);
       return RunInfo(options);
-    }
   }
   return kExitUsage;
 }
@@ -196,7 +177,7 @@ int CheckOutput(int code) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+static int Main(int argc, char **argv) {
   try {
     ReserveStandardStreams();
     return CheckOutput(Run(argc, argv));
@@ -208,3 +189,19 @@ int main(int argc, char **argv) {
     return CheckOutput(kExitSomeFailed);
   }
 }
+
+#ifdef _WIN32
+// The arguments as Windows keeps them, in UTF-16, become the UTF-8 text the
+// command works in.
+int wmain(int argc, wchar_t **wideArgs) {
+  std::vector<std::string> args;
+  std::vector<char *> argv;
+  for (int i = 0; i < argc; ++i)
+    args.push_back(quarn::Utf8FromUtf16(reinterpret_cast<const char16_t *>(wideArgs[i])));
+  for (std::string &arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return Main(argc, argv.data());
+}
+#else
+int main(int argc, char **argv) { return Main(argc, argv); }
+#endif

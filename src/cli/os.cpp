@@ -129,9 +129,9 @@ HeldStream::HeldStream(const std::string &) {}
 HeldStream::~HeldStream() = default;
 std::string HeldStream::Name() const { return {}; }
 
-std::string CreateEmptyFile(const std::filesystem::path &path) {
+std::string CreateFileProblem(const std::filesystem::path &path) {
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return std::system_category().message(static_cast<int>(GetLastError()));
   CloseHandle(file);
@@ -156,54 +156,32 @@ HeldStream::~HeldStream() {
 
 std::string HeldStream::Name() const { return "/dev/fd/" + std::to_string(descriptor_); }
 
-std::string CreateEmptyFile(const std::filesystem::path &path) {
+std::string CreateFileProblem(const std::filesystem::path &path) {
   const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (file < 0) return std::strerror(errno);
   close(file);
+  unlink(path.c_str());
   return {};
 }
 #endif
 
 #ifdef _WIN32
-namespace {
-
-std::wstring WideFrom(UINT codePage, const std::string &narrow) {
-  if (narrow.empty()) return {};
-  const int length =
-      MultiByteToWideChar(codePage, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(codePage, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(),
-                      length);
-  return wide;
+std::filesystem::path PathFromUtf8(const std::string &text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
-std::string NarrowFrom(UINT codePage, const std::wstring &wide) {
-  if (wide.empty()) return {};
-  const int length = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
-                      length, nullptr, nullptr);
-  return narrow;
+std::string Utf8FromPath(const std::filesystem::path &path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
 }
 
-}  // namespace
-
-std::filesystem::path PathFromNarrow(const std::string &narrow) {
-  return std::filesystem::path(WideFrom(CP_ACP, narrow));
-}
-
-std::string NarrowFromPath(const std::filesystem::path &path) {
-  return NarrowFrom(CP_ACP, path.native());
-}
-
-std::string Utf8FromNarrow(const std::string &narrow) {
-  return NarrowFrom(CP_UTF8, WideFrom(CP_ACP, narrow));
+std::FILE *OpenForReading(const std::string &path) {
+  return _wfopen(PathFromUtf8(path).c_str(), L"rb");
 }
 #else
-std::filesystem::path PathFromNarrow(const std::string &narrow) { return narrow; }
-std::string NarrowFromPath(const std::filesystem::path &path) { return path.native(); }
-std::string Utf8FromNarrow(const std::string &narrow) { return narrow; }
+std::filesystem::path PathFromUtf8(const std::string &text) { return text; }
+std::string Utf8FromPath(const std::filesystem::path &path) { return path.native(); }
+std::FILE *OpenForReading(const std::string &path) { return std::fopen(path.c_str(), "rb"); }
 #endif
 
 }  // namespace quarn::cli

@@ -1,10 +1,12 @@
 // The few things the command needs from the operating system beyond the
-// standard library: the console, Ctrl+C, and file names in the narrow
-// encoding that the plugin's exports take.
+// standard library: the console, Ctrl+C, and file names. The command keeps
+// its text in UTF-8 (on Linux, names that are not UTF-8 as the bytes they
+// are); Windows gets file names as UTF-16.
 #ifndef QUARN_CLI_OS_H
 #define QUARN_CLI_OS_H
 
 #include <cstddef>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -49,17 +51,16 @@ void PrepareStdoutForBytes();
 // reason when it cannot ("No space left on device"), or an empty string.
 std::string WriteToStdout(const void *bytes, std::size_t length);
 
-// Creates `path` as a new empty file; the system's reason when it cannot
-// ("Permission denied"), or an empty string.
-std::string CreateEmptyFile(const std::filesystem::path &path);
+// Why `path` cannot be created as a new file ("Permission denied"); an
+// empty string when it can (it is then not left behind).
+std::string CreateFileProblem(const std::filesystem::path &path);
 
-// Narrow file names are what the exports take: bytes on Linux, the ANSI code
-// page on Windows. These convert them to and from std::filesystem paths.
-std::filesystem::path PathFromNarrow(const std::string &narrow);
-std::string NarrowFromPath(const std::filesystem::path &path);
-// Narrow text as UTF-8 (unchanged on Linux, where narrow text is UTF-8 or raw
-// bytes).
-std::string Utf8FromNarrow(const std::string &narrow);
+// The command's text as a std::filesystem path and back.
+std::filesystem::path PathFromUtf8(const std::string &text);
+std::string Utf8FromPath(const std::filesystem::path &path);
+
+// Opens `path` for reading; null with errno set when it cannot.
+std::FILE *OpenForReading(const std::string &path);
 
 }  // namespace quarn::cli
 

@@ -29,20 +29,20 @@ void ProgressBar::StartFile(const std::string &name, std::uint64_t size) {
   name_ = DisplayPath(name);
   fileStart_ = done_;
   fileSize_ = size;
-  Draw(false);
+  Draw();
 }
 
 void ProgressBar::Advance(std::uint64_t bytes) {
   // Never past the file's own size, whatever the plugin reports.
   done_ = std::min(done_ + bytes, fileStart_ + fileSize_);
-  Draw(false);
+  Draw();
 }
 
 void ProgressBar::FinishFile() {
   done_ = fileStart_ + fileSize_;
   fileStart_ = done_;
   fileSize_ = 0;
-  Draw(false);
+  Draw();
 }
 
 void ProgressBar::Clear() {
@@ -52,11 +52,11 @@ void ProgressBar::Clear() {
   drawn_ = false;
 }
 
-void ProgressBar::Draw(bool force) {
+void ProgressBar::Draw() {
   if (!enabled_) return;
   // At most ten updates a second: a terminal is slow next to the plugin.
   const auto now = std::chrono::steady_clock::now();
-  if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+  if (drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
   lastDraw_ = now;
 
   const unsigned percent =

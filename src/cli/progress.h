@@ -7,22 +7,20 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/archive.h"
-
 namespace quarn::cli {
 
 // "512 B", "64.0 KiB", "32.0 MiB".
 std::string HumanSize(std::uint64_t bytes);
 
-class ProgressBar : public ProgressSink {
+class ProgressBar {
  public:
   // A disabled bar draws nothing (stderr is not a terminal).
   ProgressBar(std::uint64_t totalBytes, bool enabled);
-  ~ProgressBar() override { Clear(); }
+  ~ProgressBar() { Clear(); }
 
   void StartFile(const std::string &name, std::uint64_t size);
   // Bytes of the current file written so far, as the plugin reports them.
-  void Advance(std::uint64_t bytes) override;
+  void Advance(std::uint64_t bytes);
   // The plugin reports before each piece, never after the last one: when a
   // file is done, all of it counts.
   void FinishFile();
@@ -31,7 +29,7 @@ class ProgressBar : public ProgressSink {
   void Clear();
 
  private:
-  void Draw(bool force);
+  void Draw();
 
   std::uint64_t total_;
   std::uint64_t done_ = 0;       // finished files and the current one so far

@@ -1,10 +1,12 @@
 // Files of the Linux stand-in (handles over descriptors), and its last error.
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -46,10 +48,30 @@ DWORD WriteError(int descriptor, int error) {
 // SIGXFSZ, whose default action ends the process. A host that did not ignore
 // the signal would be killed by a full extraction; Windows reports an error
 // and nothing else. So SIGXFSZ is held back for this thread during the call,
-// and a signal that the call itself raised is taken off again.
+// and a signal that the call itself raised is taken off again. Without a
+// limit no call raises it, and the two changes of the signal mask per write
+// are saved: the limit is read once, at the first write after the process
+// started or forked (a limit is set by the shell before the host starts, or
+// by a child of its own).
+std::atomic<int> fileSizeLimit{0};  // 0: not read yet; 1: none; 2: set
+
+bool FileSizeLimited() {
+  int known = fileSizeLimit.load(std::memory_order_relaxed);
+  if (known == 0) {
+    static const int forgetInChild = pthread_atfork(
+        nullptr, nullptr, +[] { fileSizeLimit.store(0); });
+    static_cast<void>(forgetInChild);
+    rlimit limit{};
+    known = getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY ? 1 : 2;
+    fileSizeLimit.store(known, std::memory_order_relaxed);
+  }
+  return known == 2;
+}
+
 class FileSizeSignalGuard {
  public:
   FileSizeSignalGuard() {
+    if (!FileSizeLimited()) return;
     sigset_t hold;
     sigemptyset(&hold);
     sigaddset(&hold, SIGXFSZ);
@@ -205,7 +227,20 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/, void * /*security
   // A file created read-only is created without write permissions.
   const mode_t mode = (flags & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
 
-  int descriptor = OpenRetrying(name, openFlags, mode);
+  // OPEN_ALWAYS says, as on Windows, whether the file was there already
+  // (ERROR_ALREADY_EXISTS), so that a caller can leave a new file as it is.
+  bool existed = false;
+  int descriptor =
+      OpenRetrying(name, disposition == OPEN_ALWAYS ? openFlags | O_EXCL : openFlags, mode);
+  if (disposition == OPEN_ALWAYS && descriptor < 0 && errno == EEXIST) {
+    existed = true;
+    descriptor = OpenRetrying(name, openFlags & ~O_CREAT, mode);
+    // Removed in between, or a link to nothing: made as it would have been.
+    if (descriptor < 0 && errno == ENOENT) {
+      existed = false;
+      descriptor = OpenRetrying(name, openFlags, mode);
+    }
+  }
   if (descriptor < 0 && errno == EISDIR && backup &&
       (disposition == OPEN_EXISTING || disposition == OPEN_ALWAYS)) {
     // A directory opens for reading only, which is enough to read and set
@@ -227,10 +262,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/, void * /*security
     SetLastErrorCode(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  const int statusFlags = fcntl(descriptor, F_GETFL);
-  if (statusFlags >= 0 && (statusFlags & O_NONBLOCK) != 0) {
-    fcntl(descriptor, F_SETFL, statusFlags & ~O_NONBLOCK);
-  }
+  // O_NONBLOCK changes nothing for a regular file (open(2)): only other
+  // files need it cleared. F_SETFL takes no access mode nor creation flags,
+  // and O_NONBLOCK is the only status flag set here.
+  if (!S_ISREG(status.st_mode)) fcntl(descriptor, F_SETFL, openFlags & ~O_NONBLOCK);
   // Descriptor 0 would be a null handle, which callers may take for none.
   if (descriptor == 0) {
     const int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, 1);
@@ -242,7 +277,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/, void * /*security
     }
     descriptor = moved;
   }
-  SetLastErrorCode(ERROR_SUCCESS);
+  SetLastErrorCode(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return HandleOf(descriptor);
 }
 

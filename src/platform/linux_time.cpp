@@ -32,21 +32,6 @@ struct CivilTime {
   int weekday;         // 0 = Sunday
 };
 
-bool IsLeapYear(std::int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
-
-int DaysInMonth(std::int64_t year, int month) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-bool IsValidDate(std::int64_t year, int month, int day) {
-  return month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
-}
-
-bool IsValidTimeOfDay(int hour, int minute, int second) {
-  return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
-}
-
 CivilTime CivilOfTicks(std::uint64_t ticks) {
   CivilTime civil{};
   const auto days = static_cast<std::int64_t>(ticks / kTicksPerDay);
@@ -111,14 +96,9 @@ BOOL FileTimeToDosDateTime(const FILETIME *fileTime, WORD *fatDate, WORD *fatTim
 
 BOOL DosDateTimeToFileTime(WORD fatDate, WORD fatTime, FILETIME *fileTime) {
   if (fileTime == nullptr) return Fail();
-  const int year = 1980 + (fatDate >> 9);
-  const int month = fatDate >> 5 & 0x0F;
-  const int day = fatDate & 0x1F;
-  const int hour = fatTime >> 11;
-  const int minute = fatTime >> 5 & 0x3F;
-  const int second = (fatTime & 0x1F) * 2;
-  if (!IsValidDate(year, month, day) || !IsValidTimeOfDay(hour, minute, second)) return Fail();
-  *fileTime = FileTimeOf(TicksOfCivil(year, month, day, hour, minute, second));
+  if (!quarn::IsValidDosDateTime(fatDate, fatTime)) return Fail();
+  *fileTime = FileTimeOf(TicksOfCivil(1980 + (fatDate >> 9), fatDate >> 5 & 0x0F, fatDate & 0x1F,
+                                      fatTime >> 11, fatTime >> 5 & 0x3F, (fatTime & 0x1F) * 2));
   return TRUE;
 }
 
@@ -182,8 +162,9 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME *systemTime, FILETIME *fileTime) {
   if (systemTime == nullptr || fileTime == nullptr) return Fail();
   const SYSTEMTIME &in = *systemTime;
   // The day of the week is not checked, as on Windows.
-  if (in.wYear < 1601 || in.wYear > kLastSystemYear || !IsValidDate(in.wYear, in.wMonth, in.wDay) ||
-      !IsValidTimeOfDay(in.wHour, in.wMinute, in.wSecond) || in.wMilliseconds > 999) {
+  if (in.wYear < 1601 || in.wYear > kLastSystemYear ||
+      !quarn::IsValidDate(in.wYear, in.wMonth, in.wDay) ||
+      !quarn::IsValidTimeOfDay(in.wHour, in.wMinute, in.wSecond) || in.wMilliseconds > 999) {
     return Fail();
   }
   const std::uint64_t ticks =

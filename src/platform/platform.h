@@ -105,6 +105,7 @@ constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_DIRECTORY = 267;
 constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 
@@ -113,7 +114,8 @@ constexpr DWORD WC_ERR_INVALID_CHARS = 0x80;
 
 // Files. A HANDLE is a file descriptor. Opening a directory needs
 // FILE_FLAG_BACKUP_SEMANTICS, as on Windows. Share modes are accepted and not
-// enforced. CreateFileA sets the last error on failure.
+// enforced. CreateFileA sets the last error on failure; OPEN_ALWAYS sets it
+// to ERROR_ALREADY_EXISTS when the file was there before, as Windows does.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
                    DWORD flags, HANDLE templateFile);
 // The same with a UTF-16 name, which is written in UTF-8 to reach the file

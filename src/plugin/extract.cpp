@@ -109,7 +109,9 @@ int TQuarn::Extract(TSieFile &entry, const TTarget &to) {
                          nullptr);
   }
   if (target == INVALID_HANDLE_VALUE) return E_ECREATE;
-  SetFilePointer(target, 0, nullptr, FILE_BEGIN);
+  // Written from its start, where a handle just opened stands; only a file
+  // that was there before can have a tail to cut.
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
 
   int result = 0;
   DWORD sinceProgress = 0;
@@ -140,7 +142,7 @@ int TQuarn::Extract(TSieFile &entry, const TTarget &to) {
   // sound one does still makes the result bad data.
   if (result == 0 && entry.Damage() != 0) result = E_BAD_DATA;
   // An existing target that was longer loses its stale tail.
-  SetEndOfFile(target);
+  if (existed) SetEndOfFile(target);
   // The entry's DOS date and time as they are, not taken as local time; an
   // invalid one leaves the times the file system gave.
   FILETIME time{};

@@ -47,6 +47,14 @@ TRecognition RecognisePath(const std::string &path, std::uint64_t &size) {
                        &size);
 }
 
+TRecognition RecognisePath(const std::u16string &path, std::uint64_t &size) {
+  size = 0;
+  return RecogniseFile(CreateFileW(reinterpret_cast<LPCWSTR>(path.c_str()), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+                       &size);
+}
+
 std::string EntryProblem(void *handle) {
   const TQuarn *archive = TQuarn::FromHandle(handle);
   const TSieFile *entry = archive != nullptr ? archive->Current() : nullptr;
@@ -168,8 +176,8 @@ TDumpFacts TInspector::Dump() const {
   facts.Size = window.Size();
   for (std::uint32_t i = 0; i < sizeof kSignature && kSignatureOffset + i < facts.Size; ++i)
     facts.Signature += static_cast<char>(window.Data()[kSignatureOffset + i]);
-  facts.Recognised = Recognise(facts.Size, facts.Signature.data(), facts.Signature.size()) ==
-                     TRecognition::Dump;
+  facts.Recognised =
+      Recognise(facts.Size, facts.Signature.data(), facts.Signature.size()) == TRecognition::Dump;
   facts.Date = dump.ArcDate();
   facts.Time = dump.ArcTime();
   if (const auto &damage = dump.TableDamage()) {

@@ -23,6 +23,8 @@ class TEntryDisk;
 // Recognition of the file a narrow path names (as CanYouHandleThisFile
 // opens it), with its size where it is known.
 TRecognition RecognisePath(const std::string &path, std::uint64_t &size);
+// The same for a UTF-16 path, as CanYouHandleThisFileW opens it.
+TRecognition RecognisePath(const std::u16string &path, std::uint64_t &size);
 
 // Why testing the entry ReadHeader returned last answers bad data, in words
 // ("incomplete: the chain ends at a missing part"); empty when it passes or

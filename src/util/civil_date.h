@@ -37,6 +37,32 @@ constexpr CivilDate CivilFromDays(std::int64_t days) {
   return {static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0), month, day};
 }
 
+constexpr bool IsLeapYear(std::int64_t year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+constexpr int DaysInMonth(std::int64_t year, int month) {
+  constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+constexpr bool IsValidDate(std::int64_t year, int month, int day) {
+  return month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
+}
+
+constexpr bool IsValidTimeOfDay(int hour, int minute, int second) {
+  return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
+}
+
+// A FAT (DOS) date and time: the year from 1980 in the date's top seven bits,
+// then month and day; the hour, minute and seconds halved in the time. Such
+// a pair names a moment only with a month of 1-12, a day of that month, an
+// hour of 0-23, a minute of 0-59 and a second of 0-58.
+constexpr bool IsValidDosDateTime(std::uint16_t date, std::uint16_t time) {
+  return IsValidDate(1980 + (date >> 9), date >> 5 & 0x0F, date & 0x1F) &&
+         IsValidTimeOfDay(time >> 11, time >> 5 & 0x3F, (time & 0x1F) * 2);
+}
+
 // A date and time of day as days since 1899-12-30, the fraction being the
 // time of day, kept to the millisecond.
 constexpr double DaysSince1899(std::int64_t year, int month, int day, int hour, int minute,
@@ -51,6 +77,7 @@ constexpr double DaysSince1899(std::int64_t year, int month, int day, int hour, 
 static_assert(DaysFromCivil(1970, 1, 1) == 0);
 static_assert(DaysSince1899(1899, 12, 30, 12, 0, 0, 0) == 0.5);
 static_assert(DaysFromCivil(2000, 3, 1) == 11017);
+static_assert(IsValidDosDateTime(0x3261, 0x6000) && !IsValidDosDateTime(0x325D, 0));
 static_assert(CivilFromDays(11016).Month == 2 && CivilFromDays(11016).Day == 29);
 
 }  // namespace quarn

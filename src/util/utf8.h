@@ -4,6 +4,7 @@
 #define QUARN_UTIL_UTF8_H
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace quarn {
@@ -23,6 +24,11 @@ inline std::size_t Utf16Cut(std::u16string_view text, std::size_t limit) {
   if (text.size() <= limit) return text.size();
   return limit > 0 && IsHighSurrogate(text[limit - 1]) ? limit - 1 : limit;
 }
+
+// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf8FromUtf16(std::u16string_view text);
+// UTF-8 as UTF-16; false when `text` is not well-formed UTF-8.
+bool Utf16FromUtf8(std::string_view text, std::u16string &out);
 
 }  // namespace quarn
 

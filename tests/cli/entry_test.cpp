@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
+#include <string_view>
 
 namespace quarn::cli {
 namespace {
@@ -30,33 +31,13 @@ TEST(EntryTimeTest, CalendarEdges) {
   EXPECT_EQ(FormatDateTime(DateTimeFromDos(0)), "1980-00-00 00:00:00");
 }
 
-TEST(EntryTimeTest, ValidDosDateTimes) {
-  const struct {
-    std::uint32_t Dos;
-    bool Valid;
-  } kCases[] = {
-      {Dos(2005, 3, 1, 12, 0, 0), true},
-      {Dos(1980, 1, 1, 0, 0, 0), true},
-      {Dos(2107, 12, 31, 23, 59, 58), true},
-      {Dos(2004, 2, 29, 0, 0, 0), true},
-      {Dos(2000, 2, 29, 0, 0, 0), true},
-      {Dos(2100, 2, 29, 0, 0, 0), false},
-      {Dos(2005, 2, 29, 0, 0, 0), false},
-      {Dos(2005, 4, 31, 0, 0, 0), false},
-      {Dos(2005, 0, 1, 0, 0, 0), false},
-      {Dos(2005, 13, 1, 0, 0, 0), false},
-      {Dos(2005, 1, 0, 0, 0, 0), false},
-      {Dos(2005, 1, 1, 24, 0, 0), false},
-      {Dos(2005, 1, 1, 0, 60, 0), false},
-      {Dos(2005, 1, 1, 0, 0, 60), false},
-      {0, false},
-  };
-  for (const auto &c : kCases) EXPECT_EQ(IsValidDosDateTime(c.Dos), c.Valid) << std::hex << c.Dos;
+void SetName(tHeaderDataExW &header, std::u16string_view name) {
+  std::copy(name.begin(), name.end(), header.FileName);
 }
 
 TEST(EntryTimeTest, AnEntryWithoutAValidDateShowsNone) {
-  tHeaderData header{};
-  std::strcpy(header.FileName, "EELITE");
+  tHeaderDataExW header{};
+  SetName(header, u"EELITE");
 #ifdef _WIN32
   header.FileTime = 0;  // month 0: no date
   header.FileAttr = 0x10;
@@ -67,9 +48,10 @@ TEST(EntryTimeTest, AnEntryWithoutAValidDateShowsNone) {
   const Entry entry = EntryFromHeader(header);
   EXPECT_FALSE(entry.timeValid);
   EXPECT_EQ(EntryDateTime(entry), std::string(19, ' '));
-  EXPECT_EQ(EntryJson(entry),
-            "{\"path\":\"EELITE\",\"size\":0,\"time\":null,\"attr\":\"D....\",\"raw_attr\":" +
-                std::to_string(header.FileAttr) + ",\"dir\":true}");
+  std::string json;
+  AppendEntryJson(json, entry);
+  EXPECT_EQ(json, "{\"path\":\"EELITE\",\"size\":0,\"time\":null,\"attr\":\"D....\",\"raw_attr\":" +
+                      std::to_string(header.FileAttr) + ",\"dir\":true}");
 }
 
 TEST(EntryAttributeTest, FatBitsAndUnixModes) {
@@ -91,9 +73,10 @@ TEST(EntryAttributeTest, FatBitsAndUnixModes) {
 }
 
 TEST(EntryHeaderTest, DecodesThisPlatformsRecord) {
-  tHeaderData header{};
-  std::strcpy(header.FileName, "FFS.BIN");
+  tHeaderDataExW header{};
+  SetName(header, u"FFS/\u00c4\u20ac\U0001F600.BIN");
   header.PackSize = header.UnpSize = 0x20000;
+  header.UnpSizeHigh = 1;
 #ifdef _WIN32
   header.FileTime = static_cast<int>(Dos(2005, 3, 1, 12, 0, 0));
   header.FileAttr = 0x04;
@@ -104,17 +87,17 @@ TEST(EntryHeaderTest, DecodesThisPlatformsRecord) {
   const char *attr = ".....";
 #endif
   const Entry entry = EntryFromHeader(header);
-  EXPECT_EQ(entry.path, "FFS.BIN");
-  EXPECT_EQ(entry.size, 0x20000u);
+  EXPECT_EQ(entry.path, "FFS/\xc3\x84\xe2\x82\xac\xf0\x9f\x98\x80.BIN");
+  EXPECT_EQ(entry.size, 0x100020000u);
   EXPECT_FALSE(entry.directory);
   EXPECT_EQ(FormatDateTime(entry.time), "2005-03-01 12:00:00");
   EXPECT_EQ(AttributeString(entry), attr);
 }
 
 TEST(EntryHeaderTest, FileNameWithoutTerminatorStaysInsideTheField) {
-  tHeaderData header{};
-  std::memset(header.FileName, 'x', sizeof header.FileName);
-  EXPECT_EQ(EntryFromHeader(header).path.size(), sizeof header.FileName);
+  tHeaderDataExW header{};
+  std::fill(std::begin(header.FileName), std::end(header.FileName), u'x');
+  EXPECT_EQ(EntryFromHeader(header).path.size(), std::size(header.FileName));
 }
 
 TEST(JsonStringTest, EscapesWhatJsonRequires) {
@@ -142,22 +125,19 @@ TEST(JsonStringTest, EntryLine) {
   entry.time = DateTimeFromUnix(1109678400);
   entry.rawAttr = 0100444;
   SetAttributesFromMode(entry, entry.rawAttr);
-  EXPECT_EQ(EntryJson(entry),
+  std::string json;
+  AppendEntryJson(json, entry);
+  EXPECT_EQ(json,
             "{\"path\":\"FFS/a \\\"b\\\".txt\",\"size\":5,\"time\":\"2005-03-01T12:00:00\","
             "\"attr\":\".R...\",\"raw_attr\":33060,\"dir\":false}");
-}
 
-TEST(JsonStringTest, EntryLineWithWhereItLies) {
-  Entry entry;
-  entry.path = "EELITE/eeprom 1_12.bid";
-  entry.size = 98;
-  entry.time = DateTimeFromUnix(1109678400);
+  // With where it lies.
   TEntryFacts facts;
   facts.Disk = 1;
   facts.DiskName = "EELITE";
   facts.Ids = {12};
   facts.Generated = true;
-  std::string json;
+  json.clear();
   AppendEntryJson(json, entry, &facts);
   EXPECT_TRUE(json.ends_with(
       ",\"dir\":false,\"disk\":\"EELITE\",\"ids\":[12],\"extents\":null,\"complete\":true}"))

@@ -225,6 +225,37 @@ WalkEnd HostArchive::Walk(Selection &selection, const std::function<bool(const E
   return end;
 }
 
+std::vector<std::string> DumpProblems(const TDumpFacts &facts) {
+  std::vector<std::string> problems;
+  if (facts.Size < kDumpSize)
+    problems.push_back("not a whole dump: " + std::to_string(facts.Size) +
+                       " bytes, a full dump has " + std::to_string(kDumpSize));
+  if (facts.TableDamaged) {
+    std::string disks;
+    for (const std::string &name : facts.DisksAfterDamage)
+      disks += (disks.empty() ? "" : ", ") + name;
+    char offset[16];
+    std::snprintf(offset, sizeof offset, "0x%08X", facts.DamagedRecordOffset);
+    problems.push_back(std::string("the partition record at ") + offset +
+                       " is damaged: the disks after it are not listed: " + disks);
+  }
+  return problems;
+}
+
+std::vector<std::string> DumpFindings(const TDumpFacts &facts) {
+  std::vector<std::string> findings;
+  for (const TDiskFacts &disk : facts.Disks) {
+    if (disk.RootPartMissing)
+      findings.push_back(disk.ListedAs + ": the root folder is missing; what it held is in " +
+                         disk.ListedAs + "/LostFiles");
+    if (disk.LostFiles > 0)
+      findings.push_back(disk.ListedAs + "/LostFiles: " + std::to_string(disk.LostFiles) +
+                         (disk.LostFiles == 1 ? " entry" : " entries") +
+                         " whose folder or first parts are gone");
+  }
+  return findings;
+}
+
 std::size_t ReportEnd(const WalkEnd &end, const std::string &dump) {
   if (end.interrupted) {
     PrintError("interrupted");

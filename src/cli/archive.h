@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/entry.h"
 #include "cli/selection.h"
@@ -66,6 +67,14 @@ struct WalkEnd {
 // The end of a walk on stderr: "interrupted", or "DUMP: the listing stopped
 // early: REASON" when the listing failed. Returns the failures it told.
 std::size_t ReportEnd(const WalkEnd &end, const std::string &dump);
+
+// What the dump as a whole holds that no entry's test tells: an input that
+// is not a whole dump, and disks that a damaged partition record hides from
+// the listing. One line each; none for a sound dump.
+std::vector<std::string> DumpProblems(const TDumpFacts &facts);
+// What the reader found and listed where it could, which is no failure: a
+// disk without its root folder, files and folders in a disk's LostFiles.
+std::vector<std::string> DumpFindings(const TDumpFacts &facts);
 // "PATTERN: no such entry in DUMP" for each pattern that selected nothing;
 // returns how many.
 std::size_t ReportUnmatched(const Selection &selection, const std::string &dump);

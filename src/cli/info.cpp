@@ -197,13 +197,20 @@ void PrintPlain(const Options &options, const TDumpFacts &facts,
   }
   contents.Print("  ");
 
-  std::size_t total = 0;
+  const std::vector<std::string> findings = DumpFindings(facts);
+  if (!findings.empty()) std::printf("\nFound\n");
+  for (const std::string &finding : findings) std::printf("  %s\n", DisplayPath(finding).c_str());
+
+  const std::vector<std::string> problems = DumpProblems(facts);
+  std::size_t total = problems.size();
   for (const DiskReport &report : reports) total += report.damage.size();
   if (total == 0) {
     std::printf("\nDamage: none found\n");
     return;
   }
   std::printf("\nDamage: %zu\n", total);
+  for (const std::string &problem : problems) std::printf("  The dump: %s\n", problem.c_str());
+  if (total == problems.size()) return;
   Table damage("lll");
   damage.Add({"Disk", "Offset", "Path: what is wrong"});
   std::vector<std::string> more;
@@ -260,7 +267,8 @@ void PrintJson(const Options &options, const TDumpFacts &facts,
     json.Key("parts").Number(disk.Parts).Key("files").Number(disk.Files);
     json.Key("folders").Number(disk.Folders).Key("bytes").Number(disk.Bytes);
     json.Key("eeprom_blocks").Number(disk.EepromBlocks).Key("lost_chunks").Number(disk.LostChunks);
-    json.Key("cut_by_limit").Bool(disk.CutByLimit).Key("damage").Array();
+    json.Key("cut_by_limit").Bool(disk.CutByLimit).Key("lost_files").Number(disk.LostFiles);
+    json.Key("root_missing").Bool(disk.RootPartMissing).Key("damage").Array();
     for (const Damage &found : reports[d].damage) {
       json.Object().Key("path").String(found.path);
       json.Key("reason").String(found.reason).Key("offset");
@@ -269,6 +277,10 @@ void PrintJson(const Options &options, const TDumpFacts &facts,
     }
     json.End().End();
   }
+  json.End().Key("problems").Array();
+  for (const std::string &problem : DumpProblems(facts)) json.String(problem);
+  json.End().Key("findings").Array();
+  for (const std::string &finding : DumpFindings(facts)) json.String(finding);
   json.End().End();
   out += '\n';
   std::fwrite(out.data(), 1, out.size(), stdout);

@@ -33,12 +33,24 @@ int RunTest(const Options &options) {
     }
     return true;
   });
+  const TDumpFacts facts = archive->DumpFacts();
   archive.reset();
 
   errors += ReportEnd(end, options.dump);
   if (end.interrupted) return kExitInterrupted;
   errors += ReportUnmatched(selection, options.dump);
-  if (!options.quiet) PrintSummary(errors, folders, files, size);
+  // The dump as a whole: what the listing cannot show fails the test; what
+  // the reader found and listed elsewhere is told.
+  for (const std::string &problem : DumpProblems(facts)) {
+    PrintError(options.dump + ": " + problem);
+    ++errors;
+  }
+  if (!options.quiet) {
+    for (const std::string &finding : DumpFindings(facts))
+      std::printf("Found: %s\n", DisplayPath(finding).c_str());
+    if (!DumpFindings(facts).empty()) std::printf("\n");
+    PrintSummary(errors, folders, files, size);
+  }
   return errors == 0 ? kExitOk : kExitSomeFailed;
 }
 

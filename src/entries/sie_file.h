@@ -41,6 +41,7 @@ enum class TEntryKind : std::uint8_t {
   File,         // a file of a flash file system, made from its parts
   MadeFolder,   // a folder the reader made: a disk's root without a root part,
                 // "LostBlocks", or the folder that takes in a file's children
+  LostFiles,    // the folder the reader made for what no listed folder reaches
   EepromBlock,  // an EEPROM block's payload
   EepromText,   // an EEPROM block's ".bid" description
   LostBlock,    // a chunk no file claims

@@ -221,7 +221,7 @@ bool TDiskReader::FindLostFiles() {
   TSieFile *folder = NewEntry(disk_.Root());
   folder->Name = "LostFiles";
   folder->Attr = kDirectoryAttr;
-  folder->Kind = TEntryKind::MadeFolder;
+  folder->Kind = TEntryKind::LostFiles;
   folder->Date = disk_.Dump().ArcDate();
   folder->Time = disk_.Dump().ArcTime();
   disk_.AddEntry(folder);

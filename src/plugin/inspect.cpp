@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "ffs/flash_fs.h"
 #include "flash/dump_format.h"
@@ -213,6 +214,17 @@ TDumpFacts TInspector::Dump() const {
     else if (root != nullptr)
       d.Holds = TDiskHolds::LostChunks;
     if (const TList<TSieFile *> *entries = disk.Entries()) {
+      // What stands below LostFiles: a parent is made before its children.
+      std::unordered_set<const TSieFile *> lost;
+      for (const TSieFile *entry : *entries) {
+        if (entry->Kind == TEntryKind::LostFiles) {
+          lost.insert(entry);
+          d.RootPartMissing = root != nullptr && root->Kind == TEntryKind::MadeFolder;
+        } else if (lost.count(entry->Parent()) != 0) {
+          lost.insert(entry);
+          ++d.LostFiles;
+        }
+      }
       for (const TSieFile *entry : *entries) {
         if (entry == root) continue;
         if (FromParts(*entry)) {

@@ -83,6 +83,10 @@ struct TDiskFacts {
   std::uint64_t Bytes = 0;               // of those files
   std::uint32_t EepromBlocks = 0, LostChunks = 0;
   bool CutByLimit = false;  // the archive's allowance of chunks ran out in this disk
+  // Files and folders listed in the disk's LostFiles: their folder, or the
+  // first parts of their chain, are gone. Counted in Files and Folders too.
+  std::uint32_t LostFiles = 0;
+  bool RootPartMissing = false;  // the disk's file system has parts but no root part
 };
 
 struct TDumpFacts {

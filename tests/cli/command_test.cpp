@@ -768,8 +768,30 @@ TEST_F(TreeCommandTest, TestNamesEachBadEntryWithItsReason) {
   const Outcome outcome = Run({"test", "cut.bin"});
   EXPECT_EQ(outcome.code, 1);
   EXPECT_FALSE(Contains(outcome.out, "Everything is Ok")) << outcome.out;
-  EXPECT_TRUE(Contains(outcome.out, "Errors: 5\n")) << outcome.out;
-  for (const char *line : {"FFS/chain.dat: incomplete: the chain ends at a missing part\n",
+  EXPECT_TRUE(Contains(outcome.out, "Errors: 6\n")) << outcome.out;
+  EXPECT_TRUE(Contains(outcome.out,
+                       "Found: FFS/LostFiles: 1 entry whose folder or first parts "
+                       "are gone\n"))
+      << outcome.out;
+  // An empty input, and EELITE's partition record zeroed before EEFULL's:
+  // what the listing cannot show fails the test.
+  std::ofstream(dir_ / "empty.bin", std::ios::binary).close();
+  std::vector<std::uint8_t> table = bytes;
+  std::fill_n(table.begin() + 0x100 + 44, 44, 0);
+  std::ofstream(dir_ / "table.bin", std::ios::binary)
+      .write(reinterpret_cast<const char *>(table.data()),
+             static_cast<std::streamsize>(table.size()));
+  for (const auto &[dump, line] :
+       {std::pair{"empty.bin", "empty.bin: not a whole dump: 0 bytes, a full dump has 33554432\n"},
+        std::pair{"table.bin",
+                  "table.bin: the partition record at 0x0000012C is damaged: the disks "
+                  "after it are not listed: EEFULL\n"}}) {
+    const Outcome other = Run({"test", dump});
+    EXPECT_EQ(other.code, 1) << dump;
+    EXPECT_TRUE(Contains(other.err, line)) << other.err;
+  }
+  for (const char *line : {"cut.bin: not a whole dump: 1114112 bytes, a full dump has 33554432\n",
+                           "FFS/chain.dat: incomplete: the chain ends at a missing part\n",
                            "FFS/LostFiles/chain.dat: incomplete: the parts before this one are "
                            "missing\n",
                            "FFS.BIN: bad data: content lies outside the dump\n",
@@ -1010,7 +1032,8 @@ TEST_F(TreeCommandTest, InfoNamesEveryDamageWithWhereItLies) {
   // folder, "EELITE"; its raw image is numbered, and names the disk.
   EXPECT_EQ(
       report,
-      "Damage: 6\n"
+      "Damage: 7\n"
+      "  The dump: not a whole dump: 1114112 bytes, a full dump has 33554432\n"
       "  Disk        Offset      Path: what is wrong\n"
       "  FFS         0x00110000  FFS.BIN: bad data: content lies outside the dump\n"
       "  FFS         0x001004F4  FFS/LostFiles/chain.dat: incomplete: the parts before this one "

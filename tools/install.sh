@@ -77,10 +77,11 @@ install_wine32() {
     0)
       QUARN_WINE32_REASON=${QUARN_WINE32_REASON:-QUARN_WINE32=0 pretends this machine cannot run 32-bit x86 programs}
       ;;
-    1) ;;
+    1) unset QUARN_WINE32_REASON ;;
     *)
       if reason=$("$(dirname "${BASH_SOURCE[0]}")/../cmake/can-run-32.sh" "$1"); then
         QUARN_WINE32=1
+        unset QUARN_WINE32_REASON
       else
         QUARN_WINE32=0 QUARN_WINE32_REASON=$reason
       fi

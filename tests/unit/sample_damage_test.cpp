@@ -17,12 +17,14 @@
 #include <utility>
 #include <vector>
 
+#include "entries/wide_listing.h"
 #include "flash/dump.h"
 #include "plugin/content.h"
 #include "plugin/quarn.h"
 #include "sample/default_sample.h"
 #include "sample/description.h"
 #include "sample/layout.h"
+#include "util/utf8.h"
 
 namespace quarn::testing {
 namespace {
@@ -215,10 +217,13 @@ TEST_F(SampleDamageTest, AThousandRandomBytesOverTheFileSystems) {
   EXPECT_GT(intact, 1000);
 }
 
-// A listing path as ReadHeader gives it on this platform.
+// A listing path, given in UTF-8, as ReadHeader gives it on this platform:
+// on Windows with backslashes, in the ANSI code page.
 std::string HostPath(std::string path) {
 #ifdef _WIN32
   std::replace(path.begin(), path.end(), '/', '\\');
+  std::u16string wide;
+  if (Utf16FromUtf8(path, wide)) path = NarrowFromWide(wide);
 #endif
   return path;
 }

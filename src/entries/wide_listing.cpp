@@ -33,12 +33,7 @@ std::u16string WideFromNarrow(std::string_view narrow) {
       ++i;
       continue;
     }
-    if (codePoint >= 0x10000) {
-      wide += static_cast<char16_t>(0xD800 + ((codePoint - 0x10000) >> 10));
-      wide += static_cast<char16_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
-    } else {
-      wide += static_cast<char16_t>(codePoint);
-    }
+    AppendUtf16(wide, codePoint);
     i += length;
   }
 #endif

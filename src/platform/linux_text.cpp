@@ -24,39 +24,6 @@ bool IsUtf8CodePage(UINT codePage) {
          codePage == kThreadCodePage;
 }
 
-bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-std::size_t EncodedLength(char32_t codePoint) {
-  if (codePoint < 0x80) return 1;
-  if (codePoint < 0x800) return 2;
-  if (codePoint < 0x10000) return 3;
-  return 4;
-}
-
-void Encode(char32_t codePoint, unsigned char *out) {
-  switch (EncodedLength(codePoint)) {
-    case 1:
-      out[0] = static_cast<unsigned char>(codePoint);
-      break;
-    case 2:
-      out[0] = static_cast<unsigned char>(0xC0 | codePoint >> 6);
-      out[1] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
-      break;
-    case 3:
-      out[0] = static_cast<unsigned char>(0xE0 | codePoint >> 12);
-      out[1] = static_cast<unsigned char>(0x80 | (codePoint >> 6 & 0x3F));
-      out[2] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
-      break;
-    default:
-      out[0] = static_cast<unsigned char>(0xF0 | codePoint >> 18);
-      out[1] = static_cast<unsigned char>(0x80 | (codePoint >> 12 & 0x3F));
-      out[2] = static_cast<unsigned char>(0x80 | (codePoint >> 6 & 0x3F));
-      out[3] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
-      break;
-  }
-}
-
 // The case rules come from a UTF-8 locale of our own, so neither the
 // process's locale nor another thread's setlocale changes them.
 class CaseLocale {
@@ -110,23 +77,23 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR *src, int srcLen
   std::size_t produced = 0;
   for (std::size_t i = 0; i < units; ++i) {
     char32_t codePoint = src[i];
-    if (IsHighSurrogate(codePoint) && i + 1 < units && IsLowSurrogate(src[i + 1])) {
-      codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (src[i + 1] - 0xDC00);
+    if (quarn::IsHighSurrogate(codePoint) && i + 1 < units && quarn::IsLowSurrogate(src[i + 1])) {
+      codePoint = quarn::FromSurrogates(codePoint, src[i + 1]);
       ++i;
-    } else if (IsHighSurrogate(codePoint) || IsLowSurrogate(codePoint)) {
+    } else if (quarn::IsHighSurrogate(codePoint) || quarn::IsLowSurrogate(codePoint)) {
       if (strict) {
         SetLastErrorCode(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
       }
       codePoint = kReplacement;
     }
-    const std::size_t length = EncodedLength(codePoint);
+    const std::size_t length = quarn::Utf8Length(codePoint);
     if (!measuring) {
       if (produced + length > static_cast<std::size_t>(dstLen)) {
         SetLastErrorCode(ERROR_INSUFFICIENT_BUFFER);
         return 0;
       }
-      Encode(codePoint, out + produced);
+      quarn::EncodeUtf8(codePoint, out + produced);
     }
     produced += length;
     if (produced > static_cast<std::size_t>(INT_MAX)) {
@@ -193,9 +160,9 @@ DWORD CharUpperBuffW(WCHAR *text, DWORD length) {
       if (unit >= 'a' && unit <= 'z') text[i] = static_cast<WCHAR>(unit - 32);
       continue;
     }
-    if (locale == nullptr || IsHighSurrogate(unit) || IsLowSurrogate(unit)) continue;
+    if (locale == nullptr || quarn::IsHighSurrogate(unit) || quarn::IsLowSurrogate(unit)) continue;
     const auto upper = static_cast<char32_t>(towupper_l(static_cast<wint_t>(unit), locale));
-    if (upper < 0x10000 && !IsHighSurrogate(upper) && !IsLowSurrogate(upper))
+    if (upper < 0x10000 && !quarn::IsHighSurrogate(upper) && !quarn::IsLowSurrogate(upper))
       text[i] = static_cast<WCHAR>(upper);
   }
   return length;
@@ -247,8 +214,8 @@ DWORD CharUpperBuffA(char *text, DWORD length) {
       const auto upper = static_cast<char32_t>(towupper_l(static_cast<wint_t>(codePoint), locale));
       // A name must keep its length in bytes: "ı" (2 bytes) to "I" (1) is
       // not made.
-      if (upper != codePoint && upper <= 0x10FFFF && EncodedLength(upper) == sequence) {
-        Encode(upper, bytes + i);
+      if (upper != codePoint && upper <= 0x10FFFF && quarn::Utf8Length(upper) == sequence) {
+        quarn::EncodeUtf8(upper, bytes + i);
       }
     }
     i += sequence;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "util/utf8.h"
 #include "wcxhead.h"
 
 namespace quarn {
@@ -30,9 +31,9 @@ inline std::vector<WCX_WCHAR> HostWide(const std::u16string &text) {
 inline bool IsUtf16(const std::u16string &text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t unit = text[i];
-    if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
+    if (IsLowSurrogate(unit)) return false;
+    if (IsHighSurrogate(unit)) {
+      if (i + 1 >= text.size() || !IsLowSurrogate(text[i + 1])) return false;
       ++i;
     }
   }

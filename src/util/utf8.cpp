@@ -36,32 +36,43 @@ std::size_t DecodeUtf8(const unsigned char *bytes, std::size_t available, char32
   return length;
 }
 
+void EncodeUtf8(char32_t codePoint, unsigned char *out) {
+  const std::size_t length = Utf8Length(codePoint);
+  if (length == 1) {
+    out[0] = static_cast<unsigned char>(codePoint);
+    return;
+  }
+  // The lead byte: as many high bits set as there are bytes, then the
+  // highest bits of the code point; each continuation byte carries six.
+  static constexpr unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+  for (std::size_t i = length; i-- > 1;) {
+    out[i] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+    codePoint >>= 6;
+  }
+  out[0] = static_cast<unsigned char>(kLead[length] | codePoint);
+}
+
+void AppendUtf16(std::u16string &out, char32_t codePoint) {
+  if (codePoint < 0x10000) {
+    out += static_cast<char16_t>(codePoint);
+    return;
+  }
+  out += static_cast<char16_t>(0xD800 + ((codePoint - 0x10000) >> 10));
+  out += static_cast<char16_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
+}
+
 std::string Utf8FromUtf16(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
-    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
+    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]))
+      c = FromSurrogates(c, text[++i]);
+    else if (IsHighSurrogate(c) || IsLowSurrogate(c))
       c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    unsigned char bytes[4];
+    EncodeUtf8(c, bytes);
+    out.append(reinterpret_cast<const char *>(bytes), Utf8Length(c));
   }
   return out;
 }
@@ -75,12 +86,7 @@ bool Utf16FromUtf8(std::string_view text, std::u16string &out) {
         DecodeUtf8(reinterpret_cast<const unsigned char *>(text.data()) + i, text.size() - i, &c);
     if (length == 0) return false;
     i += length;
-    if (c < 0x10000) {
-      out += static_cast<char16_t>(c);
-    } else {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    }
+    AppendUtf16(out, c);
   }
   return true;
 }

@@ -15,8 +15,21 @@ namespace quarn {
 // U+10FFFF and sequences cut short all count as invalid.
 std::size_t DecodeUtf8(const unsigned char *bytes, std::size_t available, char32_t *codePoint);
 
-// The first unit of a surrogate pair.
-constexpr bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+// The first and the second unit of a surrogate pair.
+constexpr bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+// The code point a surrogate pair stands for.
+constexpr char32_t FromSurrogates(char32_t high, char32_t low) {
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
+// The bytes a code point takes in UTF-8, and those bytes written to `out`.
+constexpr std::size_t Utf8Length(char32_t codePoint) {
+  return codePoint < 0x80 ? 1 : codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
+}
+void EncodeUtf8(char32_t codePoint, unsigned char *out);
+// A code point appended to UTF-16 text: one unit, or a surrogate pair.
+void AppendUtf16(std::u16string &out, char32_t codePoint);
 
 // How many UTF-16 units of `text` to keep so that at most `limit` remain and
 // no surrogate pair is split.

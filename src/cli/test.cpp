@@ -46,9 +46,10 @@ int RunTest(const Options &options) {
     ++errors;
   }
   if (!options.quiet) {
-    for (const std::string &finding : DumpFindings(facts))
+    const std::vector<std::string> findings = DumpFindings(facts);
+    for (const std::string &finding : findings)
       std::printf("Found: %s\n", DisplayPath(finding).c_str());
-    if (!DumpFindings(facts).empty()) std::printf("\n");
+    if (!findings.empty()) std::printf("\n");
     PrintSummary(errors, folders, files, size);
   }
   return errors == 0 ? kExitOk : kExitSomeFailed;

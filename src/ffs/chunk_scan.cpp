@@ -230,27 +230,23 @@ void TDiskReader::PairParts() {
         }
       }
     }
-    const std::uint8_t *header = h.Bytes;
-    const auto dataId = static_cast<std::uint16_t>(id + 1);
-    const std::uint8_t *name = h.Name;
-    const std::uint32_t length = h.Length;
-    const std::uint32_t available = h.Available;
 
     TPartRec part;
-    part.Header = header;
+    part.Header = h.Bytes;
     part.Id = static_cast<std::uint16_t>(q.Id);
     part.HeaderChunk = &q;
-    part.ParentId = LoadU16(header + part_header::ParentId);
-    part.DataId = dataId;
+    part.ParentId = LoadU16(h.Bytes + part_header::ParentId);
+    part.DataId = static_cast<std::uint16_t>(id + 1);
     part.DataChunk = r;
-    part.NextId = LoadU16(header + part_header::NextId);
-    part.PrevId = LoadU16(header + part_header::PrevId);
-    part.Attr = LoadU16(header + part_header::Attr);
-    part.Date = LoadU16(header + part_header::Date);
-    part.Time = LoadU16(header + part_header::Time);
-    part.Name = name;
-    part.NameLength = static_cast<std::uint16_t>(length);
-    part.NameCut = length == kMaxNameBytes && (available == kMaxNameBytes || name[length] != 0);
+    part.NextId = LoadU16(h.Bytes + part_header::NextId);
+    part.PrevId = LoadU16(h.Bytes + part_header::PrevId);
+    part.Attr = LoadU16(h.Bytes + part_header::Attr);
+    part.Date = LoadU16(h.Bytes + part_header::Date);
+    part.Time = LoadU16(h.Bytes + part_header::Time);
+    part.Name = h.Name;
+    part.NameLength = static_cast<std::uint16_t>(h.Length);
+    part.NameCut =
+        h.Length == kMaxNameBytes && (h.Available == kMaxNameBytes || h.Name[h.Length] != 0);
     PartList.Add(part);
   }
   disk_.Stats().Parts = static_cast<std::uint32_t>(PartList.Count());

@@ -224,8 +224,6 @@ TDumpFacts TInspector::Dump() const {
           lost.insert(entry);
           ++d.LostFiles;
         }
-      }
-      for (const TSieFile *entry : *entries) {
         if (entry == root) continue;
         if (FromParts(*entry)) {
           if (IsDirectory(*entry)) {

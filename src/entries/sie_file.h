@@ -45,6 +45,7 @@ enum class TEntryKind : std::uint8_t {
   EepromBlock,  // an EEPROM block's payload
   EepromText,   // an EEPROM block's ".bid" description
   LostBlock,    // a chunk no file claims
+  Deleted,      // the folder the reader made for what dead descriptors still hold
 };
 
 // What reading an entry's chain of parts found wrong. None on a sound dump;
@@ -162,6 +163,7 @@ class TSieFile {
   std::uint16_t Date = 0;               // DOS date
   std::uint16_t Time = 0;               // DOS time
   bool Renamed = false;                 // numbered apart from another entry on its path
+  bool Deleted = false;                 // rebuilt from the dead parts of a deleted file or folder
   mutable std::uint32_t OrderSlot = 0;  // kept by the listing order while it works
   std::string DestDir;                  // learned destination, ends with a delimiter
   std::u16string DestDirW;              // the same, learned through the Unicode interface

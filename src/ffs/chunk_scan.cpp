@@ -3,50 +3,14 @@
 // step is a sort, one pass over neighbours, a sort-merge join or a bisection,
 // so the stage is O(n log n) in the number of live chunks.
 #include <algorithm>
-#include <array>
 
 #include "ffs/flash_fs.h"
+#include "ffs/sorting.h"
 #include "flash/sie_disk.h"
 
 namespace quarn {
 
 namespace {
-
-// The smallest index whose key equals `value`, or -1, in a list sorted by
-// that key. The first of a run is found, since callers walk the run forward.
-template <typename List, typename Key>
-int FindFirst(const List &list, std::uint32_t value, Key key) {
-  if (list.Count() == 0) return -1;
-  int lo = 0;
-  int hi = list.Count() - 1;
-  if (key(list[0]) == value) return 0;
-  while (hi - lo > 1) {
-    const int mid = lo + (hi - lo) / 2;
-    if (key(list[mid]) < value)
-      lo = mid;
-    else
-      hi = mid;
-  }
-  return key(list[hi]) == value ? hi : -1;
-}
-
-// Sorts a list by a 16-bit key, keeping the order of equal keys: two
-// counting passes of eight bits each, linear in the items and with tables
-// small enough to stay in the cache.
-template <typename T, typename Key>
-void SortBy16(TList<T> &list, Key key) {
-  const int n = list.Count();
-  if (n < 2) return;
-  std::vector<T> other(static_cast<std::size_t>(n));
-  auto pass = [&key](auto from, auto to, auto out, unsigned shift) {
-    std::array<std::uint32_t, 257> start{};
-    for (auto it = from; it != to; ++it) ++start[((key(*it) >> shift) & 0xFFu) + 1];
-    for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-    for (auto it = from; it != to; ++it) out[start[(key(*it) >> shift) & 0xFFu]++] = *it;
-  };
-  pass(list.begin(), list.end(), other.begin(), 0);
-  pass(other.begin(), other.end(), list.begin(), 8);
-}
 
 constexpr int kPrefetchAhead = 8;
 
@@ -57,6 +21,7 @@ TDiskReader::TDiskReader(TSieDisk &disk, TEntryBudget &budget)
 
 void TDiskReader::ChunkScan() {
   TDiskStats &stats = disk_.Stats();
+  collectDead_ = disk_.Dump().ShowDeleted() && ClassifyDisk(disk_.DiskName()) == DiskKind::Plain;
   const std::uint32_t blocks = disk_.BlockCount();
   for (std::uint32_t b = 0; b < blocks; ++b) {
     const TBlockRef block = disk_.Block(b);
@@ -67,14 +32,21 @@ void TDiskReader::ChunkScan() {
     const std::uint64_t end = static_cast<std::uint64_t>(a) + block.Size;
     if (block.Size < 2 * chunk_descriptor::kSize || end > 0x100000000ULL) continue;
     const int first = ChunkList.Count();
+    // Where the descriptor table ends below, and the furthest a dead chunk's
+    // data reaches, as offsets in the block: what lies between the data and
+    // the table is unwritten.
+    std::uint32_t tableLow = block.Size;
+    std::uint32_t deadReach = 0;
     for (auto d = static_cast<std::uint32_t>(end - chunk_descriptor::kSize); d > a;
          d -= chunk_descriptor::kSize) {
       const std::uint8_t *slot = image_.Translate(d);
       if (slot != nullptr && *slot == kUnwrittenSlot) {
         // This slot and every one below it are still erased.
         stats.UnwrittenSlots += (d - a) / chunk_descriptor::kSize;
+        tableLow = d + chunk_descriptor::kSize - a;
         break;
       }
+      tableLow = d - a;
       if (std::optional<TChunk> chunk = ReadChunk(a, d)) {
         // Past the archive's allowance, no further chunk is collected.
         if (!budget_.TakeChunk()) {
@@ -86,9 +58,11 @@ void TDiskReader::ChunkScan() {
         ++stats.LiveSlots;
       } else {
         ++stats.DeadSlots;
+        deadReach = std::max(deadReach, NoteDeadSlot(a, block.Size, d));
       }
     }
-    CheckPlaces(first, a, block.Size);
+    const std::uint32_t dataEnd = std::max(CheckPlaces(first, a, block.Size), deadReach);
+    if (tableLow > dataEnd) stats.UnwrittenBytes += tableLow - dataEnd;
   }
 }
 
@@ -107,7 +81,8 @@ std::optional<TChunk> TDiskReader::ReadChunk(std::uint32_t blockAddr,
   return chunk;
 }
 
-void TDiskReader::CheckPlaces(int first, std::uint32_t blockAddr, std::uint32_t blockSize) {
+std::uint32_t TDiskReader::CheckPlaces(int first, std::uint32_t blockAddr,
+                                       std::uint32_t blockSize) {
   const int last = ChunkList.Count();
   byPlace_.clear();
   for (int i = first; i < last; ++i) {
@@ -123,6 +98,7 @@ void TDiskReader::CheckPlaces(int first, std::uint32_t blockAddr, std::uint32_t 
       chunk.Flaws |= kPastItsBlock;
     }
     if (chunk.Size > 0) byPlace_.emplace_back(offset, i);
+    disk_.Stats().LiveBytes += chunk.Size;
   }
   // Live chunks of one block share no byte: by data address, each must begin
   // where every one before it has ended.
@@ -141,6 +117,49 @@ void TDiskReader::CheckPlaces(int first, std::uint32_t blockAddr, std::uint32_t 
       reacher = i;
     }
   }
+  return static_cast<std::uint32_t>(reach);
+}
+
+const TChunk *TDiskReader::PairedData(const TList<TChunk> &chunks, int run, const TChunk &header) {
+  const std::uint32_t id = header.Id + 1;
+  for (int i = run; i < chunks.Count() && chunks[i].Id == id; ++i)
+    if (chunks[i].DescAddr == header.DescAddr - chunk_descriptor::kSize) return &chunks[i];
+  return &chunks[run];
+}
+
+bool TDiskReader::PartFromHeader(const TChunk &q, const TChunk *data, TPartRec &part) const {
+  if ((q.Id & 1) != 0 || q.Size < part_header::kSize) return false;
+  const std::uint8_t *header = image_.Span(q.DataAddr, part_header::kSize);
+  if (header == nullptr || LoadU16(header + part_header::Id) != q.Id ||
+      LoadU16(header + part_header::DataId) != q.Id + 1)
+    return false;
+  // The name, up to the NUL or the 255 bytes taken when there is none, must
+  // lie inside the image.
+  const std::uint32_t nameAddr = q.DataAddr + part_header::Name;
+  const std::uint32_t available = image_.Available(nameAddr);
+  const std::uint8_t *name = image_.Translate(nameAddr);
+  if (name == nullptr) return false;
+  const std::uint32_t limit = available < kMaxNameBytes ? available : kMaxNameBytes;
+  std::uint32_t length = 0;
+  while (length < limit && name[length] != 0) ++length;
+  if (length == limit && limit < kMaxNameBytes) return false;
+
+  part = TPartRec();
+  part.Header = header;
+  part.Id = static_cast<std::uint16_t>(q.Id);
+  part.HeaderChunk = &q;
+  part.ParentId = LoadU16(header + part_header::ParentId);
+  part.DataId = static_cast<std::uint16_t>(q.Id + 1);
+  part.DataChunk = data;
+  part.NextId = LoadU16(header + part_header::NextId);
+  part.PrevId = LoadU16(header + part_header::PrevId);
+  part.Attr = LoadU16(header + part_header::Attr);
+  part.Date = LoadU16(header + part_header::Date);
+  part.Time = LoadU16(header + part_header::Time);
+  part.Name = name;
+  part.NameLength = static_cast<std::uint16_t>(length);
+  part.NameCut = length == kMaxNameBytes && (available == kMaxNameBytes || name[length] != 0);
+  return true;
 }
 
 void TDiskReader::NoteFlaws(TSieFile *entry, const TChunk &chunk, std::uint16_t partId,
@@ -167,30 +186,8 @@ void TDiskReader::PairParts() {
   // chain are not lost; on the EEPROM disks such a chunk stays an EEPROM
   // block.
   const bool keepDataless = ClassifyDisk(disk_.DiskName()) == DiskKind::Plain;
-  // Whether chunk q holds a part header for its own id, with its name inside
-  // the image (up to the NUL, or the 255 bytes taken when there is none).
-  struct Header {
-    const std::uint8_t *Bytes = nullptr;
-    const std::uint8_t *Name = nullptr;
-    std::uint32_t Length = 0;
-    std::uint32_t Available = 0;
-  };
-  auto headerOf = [this](const TChunk &q, Header &h) {
-    if ((q.Id & 1) != 0 || q.Size < part_header::kSize) return false;
-    h.Bytes = image_.Span(q.DataAddr, part_header::kSize);
-    if (h.Bytes == nullptr || LoadU16(h.Bytes + part_header::Id) != q.Id ||
-        LoadU16(h.Bytes + part_header::DataId) != q.Id + 1)
-      return false;
-    const std::uint32_t nameAddr = q.DataAddr + part_header::Name;
-    h.Available = image_.Available(nameAddr);
-    h.Name = image_.Translate(nameAddr);
-    if (h.Name == nullptr) return false;
-    const std::uint32_t limit = h.Available < kMaxNameBytes ? h.Available : kMaxNameBytes;
-    h.Length = 0;
-    while (h.Length < limit && h.Name[h.Length] != 0) ++h.Length;
-    // The image ended before the NUL and before the 255 bytes taken.
-    return !(h.Length == limit && limit < kMaxNameBytes);
-  };
+  // The deleted view asks which live part has which id, parent and name.
+  if (keepDataless && disk_.Dump().ShowDeleted()) liveHeaders_.assign(0x10000, {});
   // Run by run of one id: the header is the last chunk of the run that holds
   // a sound header (a stale or foreign chunk of the same id does not hide
   // it), the data chunk the one of the next id written right after it in
@@ -210,43 +207,17 @@ void TDiskReader::PairParts() {
     if ((id & 1) != 0) continue;
     const bool dataRun = end < n && ChunkList[end].Id == id + 1;
     if (!dataRun && !keepDataless) continue;
+    TPartRec part;
     const TChunk *found = nullptr;
-    Header h;
     for (int i = end; i-- > run;) {
-      if (headerOf(ChunkList[i], h)) {
+      if (PartFromHeader(ChunkList[i], nullptr, part)) {
         found = &ChunkList[i];
         break;
       }
     }
     if (found == nullptr) continue;
-    const TChunk &q = *found;
-    const TChunk *r = nullptr;
-    if (dataRun) {
-      r = &ChunkList[end];
-      for (int i = end; i < n && ChunkList[i].Id == id + 1; ++i) {
-        if (ChunkList[i].DescAddr == q.DescAddr - chunk_descriptor::kSize) {
-          r = &ChunkList[i];
-          break;
-        }
-      }
-    }
-
-    TPartRec part;
-    part.Header = h.Bytes;
-    part.Id = static_cast<std::uint16_t>(q.Id);
-    part.HeaderChunk = &q;
-    part.ParentId = LoadU16(h.Bytes + part_header::ParentId);
-    part.DataId = static_cast<std::uint16_t>(id + 1);
-    part.DataChunk = r;
-    part.NextId = LoadU16(h.Bytes + part_header::NextId);
-    part.PrevId = LoadU16(h.Bytes + part_header::PrevId);
-    part.Attr = LoadU16(h.Bytes + part_header::Attr);
-    part.Date = LoadU16(h.Bytes + part_header::Date);
-    part.Time = LoadU16(h.Bytes + part_header::Time);
-    part.Name = h.Name;
-    part.NameLength = static_cast<std::uint16_t>(h.Length);
-    part.NameCut =
-        h.Length == kMaxNameBytes && (h.Available == kMaxNameBytes || h.Name[h.Length] != 0);
+    if (dataRun) part.DataChunk = PairedData(ChunkList, end, *found);
+    if (!liveHeaders_.empty()) liveHeaders_[id] = {part.Name, part.NameLength, part.ParentId};
     PartList.Add(part);
   }
   disk_.Stats().Parts = static_cast<std::uint32_t>(PartList.Count());

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "entries/entry_budget.h"
@@ -169,6 +170,10 @@ class TDiskReader {
   void AdoptChildrenOfFiles();
   // EEPROM block files, or the lost blocks of a plain disk.
   void ListLeftovers();
+  // The deleted view, when the dump shows it: the files and folders the
+  // dead descriptors still hold, rebuilt in a folder "Deleted" below the
+  // root. Not on the EEPROM disks.
+  void ListDeleted();
 
   TList<TChunk> ChunkList;
   TList<TPartRec> PartList;
@@ -176,9 +181,42 @@ class TDiskReader {
 
  private:
   TSieFile *NewEntry(TSieFile *parent);
+  // Whether chunk `q` holds a part header for its own id, with its name
+  // inside the image; if so, the part it starts, paired with `data`.
+  bool PartFromHeader(const TChunk &q, const TChunk *data, TPartRec &part) const;
+  // The data chunk of the part whose header chunk is `header`, from the run
+  // of its id in `chunks` that begins at `run`: the one written right after
+  // the header in the same block, else the run's first.
+  static const TChunk *PairedData(const TList<TChunk> &chunks, int run, const TChunk &header);
+  // Name, times and attributes of an entry from its first part.
+  void DescribeEntry(TSieFile *entry, const TPartRec &part) const;
+  // Appends part `q` to `entry`'s content, noting what is wrong with its
+  // chunks.
+  static void AddPart(TSieFile *entry, const TPartRec &q);
+  // A dead descriptor's chunk, for the deleted view: none when its id is no
+  // chunk's or its data does not lie inside its block.
+  std::optional<TChunk> ReadDeadChunk(std::uint32_t blockAddr, std::uint32_t blockSize,
+                                      std::uint32_t descAddr) const;
+  // Counts the block's dead chunk at `descAddr` in the disk's flash figures
+  // and, for the deleted view, collects it. The end of its data, as an
+  // offset in the block; 0 when it lies outside.
+  std::uint32_t NoteDeadSlot(std::uint32_t blockAddr, std::uint32_t blockSize,
+                             std::uint32_t descAddr);
+  // Parts paired from the dead chunks, each dead header chunk with a sound
+  // header making one; those a live part supersedes are left out.
+  void PairDeadParts();
+  // Whether the live part of `dead`'s id has its parent and name.
+  bool Superseded(const TPartRec &dead) const;
+  // The entry rebuilt from dead first part `start` and the dead parts its
+  // links lead to, hung under `parent`.
+  TSieFile *DeletedEntry(TSieFile *parent, const TPartRec &start);
+  // The folder below `deleted` standing for live folder `folder`, with the
+  // folders on its way from the root, made when first asked for.
+  TSieFile *MirrorFolder(TSieFile *deleted, TSieFile *folder);
   // Checks the chunks of one block, ChunkList from `first` on, against the
   // block at `blockAddr` of `blockSize` bytes.
-  void CheckPlaces(int first, std::uint32_t blockAddr, std::uint32_t blockSize);
+  // Returns the furthest their data reaches, as an offset in the block.
+  std::uint32_t CheckPlaces(int first, std::uint32_t blockAddr, std::uint32_t blockSize);
   // Notes on `entry` what is wrong with the place of `chunk`.
   static void NoteFlaws(TSieFile *entry, const TChunk &chunk, std::uint16_t partId,
                         std::uint32_t address);
@@ -202,6 +240,26 @@ class TDiskReader {
   std::uint32_t chainSerial_ = 0;
   // One block's chunks by data address, for CheckPlaces.
   std::vector<std::pair<std::uint32_t, int>> byPlace_;
+
+  // The deleted view's working lists: the dead chunks (by id after
+  // PairDeadParts), the parts paired from them by (Id, PrevId), and where
+  // each run of one (Id, PrevId) has its first part no chain has taken.
+  TList<TChunk> deadChunks_;
+  TList<TPartRec> deadParts_;
+  std::vector<int> deadRunNext_;
+  bool collectDead_ = false;         // the dump shows the deleted view, and this disk has one
+  std::uint32_t deadPartsUsed_ = 0;  // dead parts the rebuilt entries hold
+  // By id: the parent id and name of the live part of that id, kept from
+  // the pairing for the deleted view (a live part supersedes a dead one of
+  // the same id, parent and name: the earlier version of a rewritten file).
+  struct TLiveHeader {
+    const std::uint8_t *Name = nullptr;
+    std::uint16_t NameLength = 0;
+    std::uint16_t ParentId = 0;
+  };
+  std::vector<TLiveHeader> liveHeaders_;
+  // Mirrors of live folders below the deleted view's folder.
+  std::unordered_map<const TSieFile *, TSieFile *> mirrors_;
 };
 
 }  // namespace quarn

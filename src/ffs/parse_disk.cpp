@@ -12,20 +12,23 @@ void TSieDisk::ParseDisk() {
 
 void TDiskReader::Run() {
   ChunkScan();
-  if (ChunkList.Count() == 0) return;
-  SortChunks();
-  PairParts();
-  JoinLinks();
-  // A disk without a root part still lists its leftover chunks; one whose
-  // root part is refused lists nothing of its own.
-  const TPartRec *rootPart = FindRootPart();
-  if (rootPart != nullptr) {
-    if (!BuildTree(rootPart)) return;
-  } else if (FindLostFiles()) {
-    ConsumeUsed();
-    AdoptChildrenOfFiles();
+  if (ChunkList.Count() > 0) {
+    SortChunks();
+    PairParts();
+    JoinLinks();
+    // A disk without a root part still lists its leftover chunks; one whose
+    // root part is refused lists nothing of its own.
+    const TPartRec *rootPart = FindRootPart();
+    if (rootPart != nullptr) {
+      if (!BuildTree(rootPart)) return;
+    } else if (FindLostFiles()) {
+      ConsumeUsed();
+      AdoptChildrenOfFiles();
+    }
+    ListLeftovers();
   }
-  ListLeftovers();
+  // After the live tree, which it mirrors and which supersedes it.
+  ListDeleted();
 }
 
 }  // namespace quarn

@@ -33,21 +33,7 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part, boo
   if (!budget_.TakeEntry()) return nullptr;
 
   TSieFile *entry = NewEntry(parent);
-  entry->HeaderDescAddr = part->HeaderChunk->DescAddr;
-  entry->HeaderDataAddr = part->HeaderChunk->DataAddr;
-  entry->DataAddr = part->DataChunk != nullptr ? part->DataChunk->DataAddr : 0;
-  entry->Id = part->Id;
-  entry->ParentId = part->ParentId;
-  entry->Attr = part->Attr;
-  entry->Kind = (part->Attr & kDirectoryAttr) != 0 ? TEntryKind::Folder : TEntryKind::File;
-  entry->Date = part->Date;
-  entry->Time = part->Time;
-  std::u16string wide;
-  entry->Name = EscapeDotPieces(DecodePartName(part->Name, part->NameLength, part->NameCut, &wide));
-  if (!wide.empty()) entry->WideName = EscapeDotPieces(wide);
-  // "????" is how the phone writes a name it could not store.
-  if (entry->Name == "????") entry->Name = "%3F%3F%3F%3F";
-  if (entry->WideName == u"????") entry->WideName = u"%3F%3F%3F%3F";
+  DescribeEntry(entry, *part);
 
   // The content: every part of the chain, in Next order. Nothing keeps the
   // links from coming back to a part already in the chain, so the walk ends
@@ -81,23 +67,7 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part, boo
       entry->AddFinding(kChainPrevMismatch, q->Id, q->HeaderChunk->DataAddr);
     if (IsRepeated(q->Id) || IsRepeated(q->DataId))
       entry->AddFinding(kChunkIdRepeated, q->Id, q->HeaderChunk->DataAddr);
-    NoteFlaws(entry, *q->HeaderChunk, q->Id, q->HeaderChunk->DataAddr);
-    TExtent extent;
-    extent.Id = q->Id;
-    extent.DataId = q->DataId;
-    extent.HeaderDescAddr = q->HeaderChunk->DescAddr;
-    extent.HeaderDataAddr = q->HeaderChunk->DataAddr;
-    if (q->DataChunk != nullptr) {
-      NoteFlaws(entry, *q->DataChunk, q->Id, q->HeaderChunk->DataAddr);
-      extent.DataAddr = q->DataChunk->DataAddr;
-      extent.Size = q->DataChunk->Size;
-    } else {
-      // Nothing of the part's content is there: an empty piece where it
-      // stood, so that the parts after it are still written.
-      entry->AddFinding(kDataMissing, q->Id, q->HeaderChunk->DataAddr);
-      extent.DataAddr = q->HeaderChunk->DataAddr;
-    }
-    entry->AddExtent(std::move(extent));
+    AddPart(entry, *q);
     last = q;
   }
   if (last != nullptr && last->Next == nullptr) {
@@ -108,6 +78,44 @@ TSieFile *TDiskReader::EntryFromPart(TSieFile *parent, const TPartRec *part, boo
       atLast(kChainLeftover);
   }
   return entry;
+}
+
+void TDiskReader::DescribeEntry(TSieFile *entry, const TPartRec &part) const {
+  entry->HeaderDescAddr = part.HeaderChunk->DescAddr;
+  entry->HeaderDataAddr = part.HeaderChunk->DataAddr;
+  entry->DataAddr = part.DataChunk != nullptr ? part.DataChunk->DataAddr : 0;
+  entry->Id = part.Id;
+  entry->ParentId = part.ParentId;
+  entry->Attr = part.Attr;
+  entry->Kind = (part.Attr & kDirectoryAttr) != 0 ? TEntryKind::Folder : TEntryKind::File;
+  entry->Date = part.Date;
+  entry->Time = part.Time;
+  std::u16string wide;
+  entry->Name = EscapeDotPieces(DecodePartName(part.Name, part.NameLength, part.NameCut, &wide));
+  if (!wide.empty()) entry->WideName = EscapeDotPieces(wide);
+  // "????" is how the phone writes a name it could not store.
+  if (entry->Name == "????") entry->Name = "%3F%3F%3F%3F";
+  if (entry->WideName == u"????") entry->WideName = u"%3F%3F%3F%3F";
+}
+
+void TDiskReader::AddPart(TSieFile *entry, const TPartRec &q) {
+  NoteFlaws(entry, *q.HeaderChunk, q.Id, q.HeaderChunk->DataAddr);
+  TExtent extent;
+  extent.Id = q.Id;
+  extent.DataId = q.DataId;
+  extent.HeaderDescAddr = q.HeaderChunk->DescAddr;
+  extent.HeaderDataAddr = q.HeaderChunk->DataAddr;
+  if (q.DataChunk != nullptr) {
+    NoteFlaws(entry, *q.DataChunk, q.Id, q.HeaderChunk->DataAddr);
+    extent.DataAddr = q.DataChunk->DataAddr;
+    extent.Size = q.DataChunk->Size;
+  } else {
+    // Nothing of the part's content is there: an empty piece where it
+    // stood, so that the parts after it are still written.
+    entry->AddFinding(kDataMissing, q.Id, q.HeaderChunk->DataAddr);
+    extent.DataAddr = q.HeaderChunk->DataAddr;
+  }
+  entry->AddExtent(std::move(extent));
 }
 
 bool TDiskReader::IsRepeated(std::uint16_t id) const {

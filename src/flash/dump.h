@@ -9,9 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
-#include <string>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "entries/entry_budget.h"
 #include "flash/flash_image.h"
@@ -42,6 +42,15 @@ class TDump {
   TEntryBudget &Budget() { return budget_; }
   const TEntryBudget &Budget() const { return budget_; }
 
+  // Whether the disks also list what their dead descriptors still hold (the
+  // deleted files) and the disks a damaged partition record hides. Off
+  // unless asked for: a dump lists what the phone shows.
+  bool ShowDeleted() const { return showDeleted_; }
+  void SetShowDeleted(bool show) { showDeleted_ = show; }
+  // What that view may make: an allowance of its own, so that whatever the
+  // dead descriptors hold, the live file systems are listed whole.
+  TEntryBudget &DeletedBudget() { return deletedBudget_; }
+
   // A partition table whose run of records ended at a damaged record,
   // although valid records follow it: the disks those name are not listed.
   struct TTableDamage {
@@ -59,6 +68,8 @@ class TDump {
   std::uint16_t arcDate_;
   std::uint16_t arcTime_;
   TEntryBudget budget_;
+  TEntryBudget deletedBudget_;
+  bool showDeleted_ = false;
   std::optional<TTableDamage> tableDamage_;
 };
 

@@ -93,9 +93,9 @@ std::vector<std::uint32_t> TPartitionScan::RunAfterDamage(std::uint32_t damagedR
     const std::uint64_t at = damagedRecord + std::uint64_t{k} * kDescriptorSize;
     if (at + kDescriptorSize > limit) break;
     if (!ValidateDescriptor(static_cast<std::uint32_t>(at))) continue;
-    for (std::uint64_t next = at; next + kDescriptorSize <= limit &&
-                                  run.size() < TPartitionLimits::MaxDisks &&
-                                  ValidateDescriptor(static_cast<std::uint32_t>(next));
+    for (std::uint64_t next = at;
+         next + kDescriptorSize <= limit && run.size() < TPartitionLimits::MaxDisks &&
+         ValidateDescriptor(static_cast<std::uint32_t>(next));
          next += kDescriptorSize)
       run.push_back(static_cast<std::uint32_t>(next));
     break;

@@ -90,4 +90,17 @@ std::vector<std::unique_ptr<TSieDisk>> FindDisks(TDump &dump, std::uint32_t star
   return disks;
 }
 
+std::vector<std::unique_ptr<TSieDisk>> DisksAfterDamage(TDump &dump) {
+  std::vector<std::unique_ptr<TSieDisk>> disks;
+  const TFlashImage &window = dump.Window();
+  if (!dump.TableDamage()) return disks;
+  // FindDisks validated these records: names, block tables and all.
+  for (const std::uint32_t offset : dump.TableDamage()->RecordsAfter) {
+    const std::uint8_t *record = window.Data() + offset;
+    disks.push_back(std::make_unique<TSieDisk>(
+        dump, record, window.Translate(LoadU32(record + descriptor::BlockTableAddr))));
+  }
+  return disks;
+}
+
 }  // namespace quarn

@@ -23,6 +23,24 @@ struct TDiskStats {
   std::uint32_t UnwrittenSlots = 0;  // erased slots, from the first of a block's down
   std::uint32_t Parts = 0;           // header and data chunks paired into parts
   bool CutByLimit = false;           // the archive's allowance of chunks ran out in this disk
+  // The flash, in bytes: data of live chunks, data of dead chunks (what a
+  // deleted file left), and the room between a block's data and its
+  // descriptor table that nothing has written yet.
+  std::uint64_t LiveBytes = 0;
+  std::uint64_t DeadBytes = 0;
+  std::uint64_t UnwrittenBytes = 0;
+  // Dead descriptors whose chunk lies inside its block, with an id a chunk
+  // can have: what the deleted files are rebuilt from.
+  std::uint32_t DeadChunks = 0;
+  // The deleted view (only when the dump shows it): files rebuilt whole and
+  // with parts missing, folders rebuilt, and dead parts not listed because
+  // a live part of the same id, name and folder supersedes them or because
+  // no rebuilt chain reaches them.
+  std::uint32_t DeletedFiles = 0;
+  std::uint32_t DeletedIncomplete = 0;
+  std::uint32_t DeletedFolders = 0;
+  std::uint32_t DeadPartsSuperseded = 0;
+  std::uint32_t DeadPartsUnreached = 0;
 };
 
 class TSieDisk final : public TEntryDisk {
@@ -91,9 +109,13 @@ class TSieDisk final : public TEntryDisk {
 };
 
 // The disks of the first run of valid records of the dump's partition table
-// (see TPartitionScan), in table order; none when there is no table.
+// (see TPartitionScan), in table order; none when there is no table. Notes
+// in the dump where a damaged record ended the run (TDump::TableDamage).
 std::vector<std::unique_ptr<TSieDisk>> FindDisks(TDump &dump, std::uint32_t start,
                                                  std::uint32_t step);
+// The disks the valid records after a damaged one name, in table order; none
+// when the dump's table is sound.
+std::vector<std::unique_ptr<TSieDisk>> DisksAfterDamage(TDump &dump);
 
 }  // namespace quarn
 

@@ -224,7 +224,7 @@ TDumpFacts TInspector::Dump() const {
           lost.insert(entry);
           ++d.LostFiles;
         }
-        if (entry == root) continue;
+        if (entry == root || entry->Deleted) continue;
         if (FromParts(*entry)) {
           if (IsDirectory(*entry)) {
             ++d.Folders;

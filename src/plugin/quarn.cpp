@@ -41,7 +41,9 @@ TQuarn::TQuarn(tOpenArchiveDataW *data) {
        data->OpenResult, NarrowFromWide(wide), wide);
 }
 
-TQuarn::TQuarn(std::unique_ptr<TDump> dump, std::int32_t openMode, const char *arcName) {
+TQuarn::TQuarn(std::unique_ptr<TDump> dump, std::int32_t openMode, const char *arcName,
+               TSettings settings)
+    : settings_(settings) {
   Start(openMode);
   dump_ = std::move(dump);
   if (!dump_) return;
@@ -78,10 +80,14 @@ void TQuarn::FindDisks(std::uint32_t start, std::uint32_t step) {
   if (!dump_) return;
   for (std::unique_ptr<TSieDisk> &disk : quarn::FindDisks(*dump_, start, step))
     disks_.Add(std::move(disk));
+  if (!dump_->ShowDeleted()) return;
+  // Whoever recovers data wants every disk the table still names.
+  for (std::unique_ptr<TSieDisk> &disk : DisksAfterDamage(*dump_)) disks_.Add(std::move(disk));
 }
 
 void TQuarn::BuildListing() {
   std::strncpy(arcName_, arcNameNarrow_.c_str(), sizeof arcName_ - 1);
+  dump_->SetShowDeleted(settings_.ShowDeleted);
   FindDisks(0, 4);
   rootEntry_ = std::make_unique<TSieFile>();
 

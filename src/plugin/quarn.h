@@ -17,6 +17,7 @@
 #include "flash/dump.h"
 #include "flash/sie_disk.h"
 #include "platform/platform.h"
+#include "plugin/settings.h"
 #include "util/tlist.h"
 #include "wcxhead.h"
 
@@ -30,8 +31,9 @@ class TQuarn {
   // The same for the Unicode interface: a UTF-16 path.
   explicit TQuarn(tOpenArchiveDataW *data);
   // Builds the listing of a dump already in memory (`arcName` is what the
-  // records name as the archive).
-  TQuarn(std::unique_ptr<TDump> dump, std::int32_t openMode, const char *arcName = "");
+  // records name as the archive), with the view `settings` ask for.
+  TQuarn(std::unique_ptr<TDump> dump, std::int32_t openMode, const char *arcName = "",
+         TSettings settings = {});
   TQuarn(const TQuarn &) = delete;
   TQuarn &operator=(const TQuarn &) = delete;
   // Stamps the directories an extraction created, then frees everything.
@@ -63,7 +65,8 @@ class TQuarn {
   void SetProcessDataProc(tProcessDataProc proc) { processDataProc_ = proc; }
   void SetChangeVolProcW(tChangeVolProcW proc) { changeVolProcW_ = proc; }
   void SetProcessDataProcW(tProcessDataProcW proc) { processDataProcW_ = proc; }
-  // Finds the partition table and makes one disk per record of its run.
+  // Finds the partition table and makes one disk per record of its run;
+  // in the deleted view also one per valid record after a damaged one.
   void FindDisks(std::uint32_t start, std::uint32_t step);
 
   // What the archive lists. The disks, in table order, own their entries;
@@ -132,6 +135,7 @@ class TQuarn {
   tProcessDataProc processDataProc_ = nullptr;  // progress of an extraction
   tProcessDataProcW processDataProcW_ = nullptr;
   std::int32_t openMode_ = PK_OM_LIST;
+  TSettings settings_;   // what the user asked of the listing when it opened
   double openedAt_ = 0;  // local time of opening, in days since 1899-12-30
   std::unique_ptr<TDump> dump_;
   std::int32_t cursor_ = -1;  // index in the listing of the entry ReadHeader returned last

@@ -30,6 +30,8 @@
 namespace quarn::testing {
 
 constexpr std::uint32_t kLiveMarker = 0xFFFFFFC0;
+// What deleting writes over the marker of a file's descriptors.
+constexpr std::uint32_t kDeadMarker = 0;
 constexpr std::uint16_t kNoPartId = 0xFFFF;
 constexpr std::uint16_t kDirAttr = 0x10;
 constexpr std::uint16_t kFileAttr = 0x20;
@@ -113,17 +115,21 @@ class FlashBlock {
     return at;
   }
 
-  // A live chunk: its data and its descriptor. Returns the data offset.
-  std::uint32_t Chunk(std::uint32_t id, const std::vector<std::uint8_t> &data) {
+  // A chunk, live unless another marker is given: its data and its
+  // descriptor. Returns the data offset.
+  std::uint32_t Chunk(std::uint32_t id, const std::vector<std::uint8_t> &data,
+                      std::uint32_t marker = kLiveMarker) {
     const std::uint32_t at = Data(data);
-    Slot(kLiveMarker, id, static_cast<std::uint32_t>(data.size()), at);
+    Slot(marker, id, static_cast<std::uint32_t>(data.size()), at);
     return at;
   }
 
-  // A part: the header chunk (id p.Id) and its data chunk (id p.Id + 1).
-  FlashBlock &Part(const PartFields &p, const std::vector<std::uint8_t> &content = {}) {
-    Chunk(p.Id, PartHeaderBytes(p));
-    Chunk(p.DataId < 0 ? p.Id + 1u : static_cast<std::uint32_t>(p.DataId), content);
+  // A part: the header chunk (id p.Id) and its data chunk (id p.Id + 1);
+  // with kDeadMarker, a part of a deleted file.
+  FlashBlock &Part(const PartFields &p, const std::vector<std::uint8_t> &content = {},
+                   std::uint32_t marker = kLiveMarker) {
+    Chunk(p.Id, PartHeaderBytes(p), marker);
+    Chunk(p.DataId < 0 ? p.Id + 1u : static_cast<std::uint32_t>(p.DataId), content, marker);
     return *this;
   }
 

@@ -31,8 +31,8 @@ inline DumpBuilder OneDisk(const std::vector<BlockRef> &blocks, const std::strin
 
 class FfsTest : public ::testing::Test {
  protected:
-  TQuarn &Open(const DumpBuilder &dump) {
-    TQuarn &archive = opened_.Open(dump);
+  TQuarn &Open(const DumpBuilder &dump, TSettings settings = {}) {
+    TQuarn &archive = opened_.Open(dump, settings);
     EXPECT_TRUE(archive.Opened());
     archive_ = &archive;
     return archive;

@@ -16,18 +16,19 @@ namespace quarn::testing {
 constexpr std::uint16_t kInMemoryDate = (25 << 9) | (3 << 5) | 1;  // 2005-03-01
 constexpr std::uint16_t kInMemoryTime = (12 << 11);                // 12:00:00
 
-inline std::unique_ptr<TQuarn> OpenInMemory(const DumpBuilder &dump, int mode = PK_OM_LIST) {
+inline std::unique_ptr<TQuarn> OpenInMemory(const DumpBuilder &dump, int mode = PK_OM_LIST,
+                                            TSettings settings = {}) {
   return std::make_unique<TQuarn>(
       TDump::Copy(dump.Data().data(), dump.Data().size(), kInMemoryDate, kInMemoryTime), mode,
-      "dump.bin");
+      "dump.bin", settings);
 }
 
 class OpenedDump {
  public:
   // Builds the archive of `dump`; the previous one, if any, goes first.
-  TQuarn &Open(const DumpBuilder &dump) {
+  TQuarn &Open(const DumpBuilder &dump, TSettings settings = {}) {
     archive_.reset();
-    archive_ = OpenInMemory(dump);
+    archive_ = OpenInMemory(dump, PK_OM_LIST, settings);
     return *archive_;
   }
   TQuarn &Archive() { return *archive_; }

@@ -1,16 +1,18 @@
-// The plugin's settings: the ini text read, and the file named by the host
-// read afresh at each opening.
+// The plugin's settings: the ini text read, the file named by the host read
+// afresh at each opening, and the host's record taken through the export.
 #include "plugin/settings.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "test_files.h"
+#include "wcxhead.h"
 
 namespace quarn::testing {
 namespace {
@@ -118,6 +120,43 @@ TEST_F(SettingsTest, OnlyTheFirstMebibyteIsReadAndALineItCutsIsNot) {
   ASSERT_EQ(text.find("0\nShowDeleted=1\n"), kLimit);
   WriteText(ini, text);
   EXPECT_FALSE(OpeningSettings().ShowDeleted);
+}
+
+TEST_F(SettingsTest, TheExportTakesTheNameWithinTheRecordsSize) {
+  const std::string ini = dir_.File("wcx.ini");
+  WriteText(ini, "[Quarn]\nShowDeleted=1\n");
+#ifdef _WIN32
+  const std::string longName = ini;
+#else
+  // Longer than the 260 bytes declared, as Double Commander's MAX_PATH allows.
+  const std::string longName = dir_.Path().string() + std::string(300, '/') + "wcx.ini";
+#endif
+  constexpr int kNameOffset = 12;
+  struct Case {
+    const char *Name;
+    std::string IniName;
+    int Size;  // the record's size field; the buffer holds the name whole
+    bool ShowDeleted;
+  };
+  const Case cases[] = {
+      {"Total Commander's record", ini, sizeof(PackDefaultParamStruct), true},
+      {"a longer record and name", longName, 4096 + kNameOffset, true},
+      {"the size ends at the NUL", ini, static_cast<int>(kNameOffset + ini.size() + 1), true},
+      {"the size cuts the name", ini, static_cast<int>(kNameOffset + ini.size()), false},
+      {"no room for the name", ini, kNameOffset, false},
+      {"a negative size", ini, -1, false},
+  };
+  for (const Case &c : cases) {
+    std::vector<char> record(kNameOffset + 4096 + 1, '\0');
+    std::memcpy(record.data(), &c.Size, sizeof c.Size);
+    std::memcpy(record.data() + kNameOffset, c.IniName.data(), c.IniName.size());
+    SetSettingsFile(ini);  // what the call replaces
+    PackSetDefaultParams(reinterpret_cast<PackDefaultParamStruct *>(record.data()));
+    EXPECT_EQ(OpeningSettings().ShowDeleted, c.ShowDeleted) << c.Name;
+  }
+  SetSettingsFile(ini);
+  PackSetDefaultParams(nullptr);
+  EXPECT_FALSE(OpeningSettings().ShowDeleted) << "a null record names no file";
 }
 
 }  // namespace

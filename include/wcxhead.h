@@ -171,6 +171,18 @@ typedef struct {
   char Reserved[1024];
 } tHeaderDataExW;
 
+// What a host tells a plugin once it has loaded it: the interface's version
+// and the ini file it suggests for the plugin's settings, in the narrow code
+// page. DWORD is 32 bits on every host, Linux included. Double Commander's
+// MAX_PATH on Linux may exceed 260: the record is `size` bytes long, and
+// DefaultIniName runs to its NUL within them.
+typedef struct {
+  int size;
+  unsigned int PluginInterfaceVersionLow;
+  unsigned int PluginInterfaceVersionHi;
+  char DefaultIniName[260];
+} PackDefaultParamStruct;
+
 #pragma pack(pop)
 
 #ifdef __cplusplus
@@ -186,6 +198,9 @@ static_assert(__builtin_offsetof(tHeaderDataEx, Flags) == 2048, "tHeaderDataEx l
 static_assert(__builtin_offsetof(tHeaderDataEx, FileAttr) == 2088, "tHeaderDataEx layout");
 static_assert(__builtin_offsetof(tHeaderDataExW, Flags) == 4096, "tHeaderDataExW layout");
 static_assert(__builtin_offsetof(tHeaderDataExW, FileAttr) == 4136, "tHeaderDataExW layout");
+static_assert(__builtin_offsetof(PackDefaultParamStruct, DefaultIniName) == 12,
+              "PackDefaultParamStruct layout");
+static_assert(sizeof(PackDefaultParamStruct) == 272, "PackDefaultParamStruct layout");
 #if !defined(_WIN64) && !defined(__x86_64__)
 static_assert(sizeof(tOpenArchiveData) == 28, "tOpenArchiveData layout");
 static_assert(sizeof(tHeaderData) == 572, "tHeaderData layout");
@@ -201,6 +216,7 @@ WCX_EXPORT void WCX_CALL SetProcessDataProc(void *hArcData, tProcessDataProc pPr
 WCX_EXPORT int WCX_CALL CanYouHandleThisFile(char *FileName);
 WCX_EXPORT int WCX_CALL GetPackerCaps(void);
 WCX_EXPORT int WCX_CALL GetBackgroundFlags(void);
+WCX_EXPORT void WCX_CALL PackSetDefaultParams(PackDefaultParamStruct *dps);
 
 WCX_EXPORT void *WCX_CALL OpenArchiveW(tOpenArchiveDataW *ArchiveData);
 WCX_EXPORT int WCX_CALL ReadHeaderEx(void *hArcData, tHeaderDataEx *HeaderData);

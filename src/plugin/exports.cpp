@@ -1,14 +1,18 @@
 // The WCX exports. Each is a thin forward to the archive object inside a
 // catch-all: no exception ever reaches the host.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "flash/dump_format.h"
 #include "platform/platform.h"
 #include "plugin/load_dump.h"
 #include "plugin/quarn.h"
+#include "plugin/settings.h"
 #include "wcxhead.h"
 
 using quarn::TQuarn;
@@ -50,6 +54,19 @@ int WithArchive(void *handle, Call call) {
   } catch (...) {
     return E_NO_MEMORY;
   }
+}
+
+// The ini file a host's record names: DefaultIniName to its NUL, read no
+// further than the record's own size, which may exceed this declaration's
+// (Double Commander's longer MAX_PATH on Linux). A record too short to hold
+// any of the name, or whose name has no NUL within it, names none.
+std::string IniFileOf(const PackDefaultParamStruct *record) {
+  constexpr std::size_t kNameOffset = offsetof(PackDefaultParamStruct, DefaultIniName);
+  if (record == nullptr || record->size <= static_cast<int>(kNameOffset)) return {};
+  const char *name = reinterpret_cast<const char *>(record) + kNameOffset;
+  const auto *end = static_cast<const char *>(
+      std::memchr(name, '\0', static_cast<std::size_t>(record->size) - kNameOffset));
+  return end == nullptr ? std::string() : std::string(name, end);
 }
 
 }  // namespace
@@ -139,5 +156,14 @@ WCX_EXPORT int WCX_CALL GetPackerCaps(void) { return PK_CAPS_BY_CONTENT; }
 // Two archives share nothing: each may be listed and extracted on a thread
 // of its own, also while another is open on another.
 WCX_EXPORT int WCX_CALL GetBackgroundFlags(void) { return BACKGROUND_UNPACK; }
+
+// Called once the host has loaded the plugin. The name is copied: nothing of
+// the record is kept.
+WCX_EXPORT void WCX_CALL PackSetDefaultParams(PackDefaultParamStruct *dps) {
+  try {
+    quarn::SetSettingsFile(IniFileOf(dps));
+  } catch (...) {
+  }
+}
 
 }  // extern "C"

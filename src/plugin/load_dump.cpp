@@ -5,29 +5,12 @@
 #include <vector>
 
 #include "platform/large_buffer.h"
+#include "plugin/file_handle.h"
 #include "wcxhead.h"
 
 namespace quarn {
 
 namespace {
-
-// Closes a file handle when it goes out of scope.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  FileHandle(const FileHandle &) = delete;
-  FileHandle &operator=(const FileHandle &) = delete;
-  ~FileHandle() { Close(); }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
-  void Close() {
-    if (Valid()) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 // DOS date and time of a file time outside what DOS dates can hold: the
 // first or the last moment they can.

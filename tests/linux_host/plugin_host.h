@@ -71,6 +71,7 @@ using CloseArchiveFn = int (*)(void *);
 using SetProcFn = void (*)(void *, void *);
 using CanHandleFn = int (*)(char *);
 using CapsFn = int (*)();
+using SetDefaultsFn = void (*)(void *);
 
 // UTF-8 and UTF-16 through the C++ library, for the host's side.
 inline std::u16string Utf16(const std::string &utf8) {
@@ -130,6 +131,7 @@ class PluginTest : public ::testing::TestWithParam<Interface> {
     setChangeVolW_ = Symbol<SetProcFn>("SetChangeVolProcW");
     canHandleW_ = Symbol<CanHandleWFn>("CanYouHandleThisFileW");
     background_ = Symbol<CapsFn>("GetBackgroundFlags");
+    setDefaults_ = Symbol<SetDefaultsFn>("PackSetDefaultParams");
   }
   bool Unicode() const { return GetParam() == Interface::Unicode; }
   void TearDown() override {
@@ -225,6 +227,7 @@ class PluginTest : public ::testing::TestWithParam<Interface> {
   SetProcFn setChangeVolW_ = nullptr;
   CanHandleWFn canHandleW_ = nullptr;
   CapsFn background_ = nullptr;
+  SetDefaultsFn setDefaults_ = nullptr;
   int lastResult_ = 0;
   TempDir dir_;
 };

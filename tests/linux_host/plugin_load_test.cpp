@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -206,6 +207,32 @@ TEST_P(PluginTest, ExtractsEveryFileOfTheTreeWithItsBytesAndTime) {
   for (const auto &item : std::filesystem::recursive_directory_iterator(out))
     written += item.is_regular_file() ? 1 : 0;
   EXPECT_EQ(written, expectedFiles);
+}
+
+TEST_P(PluginTest, TakesTheSettingsFileAsDoubleCommanderHandsItOver) {
+  const std::string ini = dir_.File("wcx.ini");
+  const std::string text = "[Quarn]\nShowDeleted=1\n";
+  WriteBytes(ini, std::vector<std::uint8_t>(text.begin(), text.end()));
+  // Its record on Linux: the name field is longer than the 260 bytes of
+  // Windows, and `size` says so.
+  std::vector<char> record(12 + 4096, '\0');
+  const int size = static_cast<int>(record.size());
+  const std::uint32_t versionLow = 10, versionHigh = 2;
+  std::memcpy(record.data(), &size, 4);
+  std::memcpy(record.data() + 4, &versionLow, 4);
+  std::memcpy(record.data() + 8, &versionHigh, 4);
+  std::memcpy(record.data() + 12, ini.c_str(), ini.size() + 1);
+  setDefaults_(record.data());
+  setDefaults_(nullptr);
+  setDefaults_(record.data());
+  // The record is not kept: the plugin reads the file when an archive opens.
+  std::fill(record.begin(), record.end(), '\xCC');
+  std::string dump = SaveDump(ThreeDiskDump());
+  void *handle = Open(dump, 0);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_FALSE(ListAll(handle).empty());
+  EXPECT_EQ(close_(handle), 0);
+  setDefaults_(nullptr);
 }
 
 TEST_P(PluginTest, MissingDumpFailsToOpen) {

@@ -59,6 +59,27 @@ TEST_F(WinHost, ExportsByPlainNameAndDeclaresOnlyByContentAndBackgroundUnpacking
   EXPECT_EQ(Wcx().GetBackgroundFlags(), BACKGROUND_UNPACK);
 }
 
+TEST_F(WinHost, TakesTheSettingsFileAsTotalCommanderHandsItOver) {
+  // The packer plugins' shared file beside wincmd.ini.
+  const std::string ini = dir_ + "pkplugin.ini";
+  MakeFile(ini, 0, 0, "[Quarn]\r\nShowDeleted=1\r\n");
+  PackDefaultParamStruct params{};
+  params.size = sizeof params;
+  params.PluginInterfaceVersionLow = 10;
+  params.PluginInterfaceVersionHi = 2;
+  lstrcpynA(params.DefaultIniName, ini.c_str(), MAX_PATH);
+  Wcx().PackSetDefaultParams(&params);
+  Wcx().PackSetDefaultParams(nullptr);
+  Wcx().PackSetDefaultParams(&params);
+  std::memset(&params, 0xCC, sizeof params);  // nothing of the record is kept
+  void *handle = Open(dumpPath_, PK_OM_LIST);
+  ASSERT_NE(handle, nullptr);
+  tHeaderData header{};
+  EXPECT_FALSE(SeekTo(handle, "no such entry", header));
+  EXPECT_EQ(Wcx().CloseArchive(handle), 0);
+  Wcx().PackSetDefaultParams(nullptr);
+}
+
 TEST_F(WinHost, RecognisesExactlyTheFullSizeDumpWithTheSignature) {
   struct Case {
     const char *Name;

@@ -31,6 +31,7 @@ struct Plugin {
   decltype(&::SetChangeVolProcW) SetChangeVolProcW = nullptr;
   decltype(&::SetProcessDataProcW) SetProcessDataProcW = nullptr;
   decltype(&::CanYouHandleThisFileW) CanYouHandleThisFileW = nullptr;
+  decltype(&::PackSetDefaultParams) PackSetDefaultParams = nullptr;
 };
 
 inline std::string ProgramDirectory() {
@@ -67,6 +68,7 @@ inline const Plugin &Wcx() {
     Resolve(p.Module, "SetChangeVolProcW", p.SetChangeVolProcW);
     Resolve(p.Module, "SetProcessDataProcW", p.SetProcessDataProcW);
     Resolve(p.Module, "CanYouHandleThisFileW", p.CanYouHandleThisFileW);
+    Resolve(p.Module, "PackSetDefaultParams", p.PackSetDefaultParams);
     return p;
   }();
   return plugin;
@@ -80,7 +82,8 @@ inline bool AllExportsFound() {
          p.GetBackgroundFlags != nullptr && p.OpenArchiveW != nullptr &&
          p.ReadHeaderEx != nullptr && p.ReadHeaderExW != nullptr && p.ProcessFileW != nullptr &&
          p.SetChangeVolProcW != nullptr && p.SetProcessDataProcW != nullptr &&
-         p.CanYouHandleThisFileW != nullptr && p.GetPackerCaps != nullptr;
+         p.CanYouHandleThisFileW != nullptr && p.GetPackerCaps != nullptr &&
+         p.PackSetDefaultParams != nullptr;
 }
 
 #endif

@@ -236,8 +236,10 @@ std::vector<std::string> DumpProblems(const TDumpFacts &facts) {
       disks += (disks.empty() ? "" : ", ") + name;
     char offset[16];
     std::snprintf(offset, sizeof offset, "0x%08X", facts.DamagedRecordOffset);
-    problems.push_back(std::string("the partition record at ") + offset +
-                       " is damaged: the disks after it are not listed: " + disks);
+    problems.push_back(std::string("the partition record at ") + offset + " is damaged: " +
+                       (facts.ShowsDeleted ? "the disks after it are listed from their records: "
+                                           : "the disks after it are not listed: ") +
+                       disks);
   }
   return problems;
 }

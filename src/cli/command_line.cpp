@@ -29,12 +29,16 @@ const CommandSpec kCommands[] = {
      "                       parts' ids, the byte ranges of the dump it is made of\n"
      "                       ([offset, length]; null for a text the reader made)\n"
      "                       and whether it is complete\n"
+     "      --deleted        also the deleted files the flash still holds, under\n"
+     "                       DISK/Deleted (and the disks a damaged partition\n"
+     "                       record hides)\n"
      "  -x, --exclude GLOB   leave out what GLOB matches (repeatable)\n"
      "  -h, --help           show this help\n"
      "\n"
      "Examples:\n"
      "  quarn list dump.bin\n"
      "  quarn list dump.bin FFS/Pictures '*.BIN'\n"
+     "  quarn list --deleted dump.bin '*/Deleted'\n"
      "  quarn list --json dump.bin | jq -c 'select(.complete | not)'\n"},
     {kExtract, "extract",
      "Usage: quarn extract DUMP [options] [PATH|GLOB...]\n"
@@ -50,6 +54,9 @@ const CommandSpec kCommands[] = {
      "                       (default: report each one as failed)\n"
      "  -O, --stdout         write the selected files' bytes to standard output,\n"
      "                       one after another in listing order, and nothing else\n"
+     "      --deleted        also the deleted files the flash still holds, under\n"
+     "                       DISK/Deleted (and the disks a damaged partition\n"
+     "                       record hides)\n"
      "  -x, --exclude GLOB   leave out what GLOB matches (repeatable)\n"
      "  -q, --quiet          report errors only\n"
      "  -v, --verbose        name each file as it is written\n"
@@ -59,7 +66,8 @@ const CommandSpec kCommands[] = {
      "  quarn extract dump.bin -o out\n"
      "  quarn extract dump.bin -C out -k 'FFS/Pictures/*.jpg'\n"
      "  quarn extract dump.bin -O FFS/Docs/notes.txt | less\n"
-     "  quarn extract dump.bin -o out -x LostBlocks -x '*.BIN'\n"},
+     "  quarn extract dump.bin -o out -x LostBlocks -x '*.BIN'\n"
+     "  quarn extract --deleted dump.bin -o recovered 'FFS/Deleted'\n"},
     {kTest, "test",
      "Usage: quarn test DUMP [options] [PATH|GLOB...]\n"
      "\n"
@@ -67,6 +75,9 @@ const CommandSpec kCommands[] = {
      "would find them, and names each bad one with its reason.\n"
      "\n"
      "Options:\n"
+     "      --deleted        also the deleted files the flash still holds, under\n"
+     "                       DISK/Deleted (and the disks a damaged partition\n"
+     "                       record hides)\n"
      "  -x, --exclude GLOB   leave out what GLOB matches (repeatable)\n"
      "  -q, --quiet          report errors only\n"
      "  -h, --help           show this help\n"
@@ -80,10 +91,15 @@ const CommandSpec kCommands[] = {
      "Reports on DUMP as a whole: its size, signature and last-write time; the\n"
      "partition table (each disk's record, blocks and addresses); for each disk\n"
      "what it holds, its descriptor slots, parts, files, folders, bytes, EEPROM\n"
-     "blocks and lost chunks; and every damage found, with where it lies.\n"
+     "blocks and lost chunks; its flash: the bytes of live chunks, of dead ones\n"
+     "(what deleted files left) and unwritten; and every damage found, with\n"
+     "where it lies.\n"
      "\n"
      "Options:\n"
      "      --json           the report as one JSON object\n"
+     "      --deleted        also rebuild the deleted files and count them, under\n"
+     "                       DISK/Deleted (and the disks a damaged partition\n"
+     "                       record hides)\n"
      "  -v, --verbose        every damage and block run (default: the first ones)\n"
      "  -h, --help           show this help\n"
      "\n"
@@ -123,6 +139,7 @@ const OptionSpec kOptions[] = {
     {kQuiet, 'q', {"quiet", ""}, false, kExtract | kTest, nullptr},
     {kVerbose, 'v', {"verbose", ""}, false, kExtract | kInfo, nullptr},
     {kExclude, 'x', {"exclude", ""}, true, kList | kExtract | kTest, "a pattern"},
+    {kDeleted, 0, {"deleted", ""}, false, kList | kExtract | kTest | kInfo, nullptr},
 };
 
 const OptionSpec *FindShort(char c) {

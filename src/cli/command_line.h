@@ -29,8 +29,19 @@ struct CommandSpec {
 // The command of that name, or none.
 const CommandSpec *FindCommand(std::string_view name);
 
-enum OptionId { kHelp, kJson, kOutput, kOverwrite, kKeep, kStdout, kQuiet, kVerbose, kExclude };
-constexpr std::size_t kOptionCount = kExclude + 1;
+enum OptionId {
+  kHelp,
+  kJson,
+  kOutput,
+  kOverwrite,
+  kKeep,
+  kStdout,
+  kQuiet,
+  kVerbose,
+  kExclude,
+  kDeleted
+};
+constexpr std::size_t kOptionCount = kDeleted + 1;
 
 // The command line after the command's name.
 struct Arguments {

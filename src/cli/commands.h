@@ -22,6 +22,7 @@ struct Options {
   bool overwrite = false;  // extract: replace files that exist
   bool keep = false;       // extract: leave them, counted as skipped
   bool toStdout = false;   // extract: the files' bytes to standard output, nothing on disk
+  bool deleted = false;    // the deleted view: each disk's Deleted folder
 };
 int RunList(const Options &options);
 int RunExtract(const Options &options);

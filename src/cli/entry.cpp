@@ -238,6 +238,7 @@ void AppendEntryJson(std::string &out, const Entry &entry, const TEntryFacts *fa
       json.End();
     }
     json.Key("complete").Bool(facts->Problem.empty());
+    if (facts->Deleted) json.Key("deleted").Bool(true);
   }
   json.End();
 }

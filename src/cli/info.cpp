@@ -156,6 +156,7 @@ void PrintPlain(const Options &options, const TDumpFacts &facts,
   const std::optional<DateTime> time = DumpTime(facts);
   std::printf("Written:    %s\n", time ? FormatDateTime(*time).c_str() : "unknown");
   std::printf("Entries:    %zu, %zu of them damaged\n", entries, damaged);
+  if (facts.ShowsDeleted) std::printf("Deleted:    shown, in each disk's Deleted folder\n");
   std::printf("Disks:      %zu\n", facts.Disks.size());
   if (facts.Disks.empty()) return;
 
@@ -196,6 +197,34 @@ void PrintPlain(const Options &options, const TDumpFacts &facts,
                   std::to_string(disk.EepromBlocks), std::to_string(disk.LostChunks)});
   }
   contents.Print("  ");
+
+  // What deleting left: dead chunks keep their data until a block is erased.
+  std::printf("\nFlash (bytes of chunk data: live, dead = what deleted files left, unwritten)\n");
+  Table flash(facts.ShowsDeleted ? "lrrrrrrrr" : "lrrrr");
+  std::vector<std::string> heading = {"Disk", "Live", "Dead", "Unwritten", "Dead chunks"};
+  if (facts.ShowsDeleted)
+    heading.insert(heading.end(), {"Deleted files", "Incomplete", "Folders", "Left out"});
+  flash.Add(heading);
+  bool deadData = false;
+  for (const TDiskFacts &disk : facts.Disks) {
+    std::vector<std::string> row = {
+        disk.ListedAs, std::to_string(disk.LiveBytes), std::to_string(disk.DeadBytes),
+        std::to_string(disk.UnwrittenBytes), std::to_string(disk.DeadChunks)};
+    if (facts.ShowsDeleted)
+      row.insert(row.end(),
+                 {std::to_string(disk.DeletedFiles), std::to_string(disk.DeletedIncomplete),
+                  std::to_string(disk.DeletedFolders),
+                  std::to_string(disk.DeadPartsSuperseded + disk.DeadPartsUnreached)});
+    deadData = deadData || (disk.DeadBytes > 0 && disk.Holds == TDiskHolds::FileSystem);
+    flash.Add(std::move(row));
+  }
+  flash.Print("  ");
+  if (facts.ShowsDeleted)
+    std::printf(
+        "  (left out: dead parts a live part of the same id, name and folder supersedes,\n"
+        "  or that no deleted file's chain reaches)\n");
+  else if (deadData)
+    std::printf("  Deleted files may be there: 'quarn list --deleted' shows them.\n");
 
   const std::vector<std::string> findings = DumpFindings(facts);
   if (!findings.empty()) std::printf("\nFound\n");
@@ -248,7 +277,8 @@ void PrintJson(const Options &options, const TDumpFacts &facts,
   json.Key("recognised").Bool(facts.Recognised).Key("time");
   const std::optional<DateTime> time = DumpTime(facts);
   time ? json.String(FormatDateTime(*time, 'T')) : json.Null();
-  json.Key("entries").Number(entries).Key("damaged").Number(damaged).Key("disks").Array();
+  json.Key("entries").Number(entries).Key("damaged").Number(damaged);
+  json.Key("deleted_view").Bool(facts.ShowsDeleted).Key("disks").Array();
   for (std::size_t d = 0; d < facts.Disks.size(); ++d) {
     const TDiskFacts &disk = facts.Disks[d];
     json.Object().Key("name").String(disk.Name).Key("listed_as").String(disk.ListedAs);
@@ -268,7 +298,26 @@ void PrintJson(const Options &options, const TDumpFacts &facts,
     json.Key("folders").Number(disk.Folders).Key("bytes").Number(disk.Bytes);
     json.Key("eeprom_blocks").Number(disk.EepromBlocks).Key("lost_chunks").Number(disk.LostChunks);
     json.Key("cut_by_limit").Bool(disk.CutByLimit).Key("lost_files").Number(disk.LostFiles);
-    json.Key("root_missing").Bool(disk.RootPartMissing).Key("damage").Array();
+    json.Key("root_missing").Bool(disk.RootPartMissing);
+    json.Key("flash").Object().Key("live_bytes").Number(disk.LiveBytes);
+    json.Key("dead_bytes")
+        .Number(disk.DeadBytes)
+        .Key("unwritten_bytes")
+        .Number(disk.UnwrittenBytes);
+    json.Key("dead_chunks").Number(disk.DeadChunks).End().Key("deleted");
+    if (facts.ShowsDeleted) {
+      json.Object().Key("files").Number(disk.DeletedFiles);
+      json.Key("complete").Number(disk.DeletedFiles - disk.DeletedIncomplete);
+      json.Key("incomplete")
+          .Number(disk.DeletedIncomplete)
+          .Key("folders")
+          .Number(disk.DeletedFolders);
+      json.Key("superseded_parts").Number(disk.DeadPartsSuperseded);
+      json.Key("unreached_parts").Number(disk.DeadPartsUnreached).End();
+    } else {
+      json.Null();
+    }
+    json.Key("damage").Array();
     for (const Damage &found : reports[d].damage) {
       json.Object().Key("path").String(found.path);
       json.Key("reason").String(found.reason).Key("offset");

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/archive.h"
@@ -14,6 +15,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/os.h"
+#include "plugin/settings.h"
 #include "util/utf8.h"
 
 namespace {
@@ -40,6 +42,8 @@ constexpr char kUsage[] =
     "Options may come anywhere after the command; '--' ends them.\n"
     "  -h, --help           show the help\n"
     "  -V, --version        show the version (in place of a command)\n"
+    "      --deleted        (list, extract, test, info) also the deleted files the\n"
+    "                       flash still holds, under DISK/Deleted\n"
     "\n"
     "Selecting entries: a PATH selects that entry and everything below it; a GLOB\n"
     "is matched against whole paths: '*' is any run of characters, '?' one\n"
@@ -108,6 +112,9 @@ int RunCommand(const CommandSpec &command, int argc, char **argv) {
   options.overwrite = args.Has(kOverwrite);
   options.keep = args.Has(kKeep);
   options.toStdout = args.Has(kStdout);
+  options.deleted = args.Has(kDeleted);
+  // The command asks the core itself; no settings file is read.
+  quarn::SetSettingsOverride(quarn::TSettings{.ShowDeleted = options.deleted});
   const std::string needs = std::string(command.name) + " needs a dump";
   switch (command.id) {
     case kProbe:
@@ -156,6 +163,12 @@ int Run(int argc, char **argv) {
     if (QUARN_COMMIT[0] != '\0') std::printf(" (commit %s)", QUARN_COMMIT);
     std::printf("\n");
     return kExitOk;
+  }
+  // "quarn --deleted list ...": the view may be asked for before the
+  // command too, and is then taken as the command's option.
+  if (name == "--deleted" && argc > 2) {
+    std::swap(argv[1], argv[2]);
+    return Run(argc, argv);
   }
   const CommandSpec *command = FindCommand(name);
   if (command == nullptr) return UsageError("unknown command " + std::string(name));

@@ -141,6 +141,7 @@ bool TInspector::Current(TEntryFacts &facts) const {
   facts.Problem = diagnosis.Reason != nullptr ? diagnosis.Reason : "";
   facts.ProblemAt = diagnosis.Reason != nullptr ? PlaceOf(diagnosis.Address) : TDumpPlace{};
   facts.Renamed = entry->Renamed;
+  facts.Deleted = entry->Deleted;
   if (FromParts(*entry)) {
     facts.At = PlaceOf(entry->HeaderDataAddr);
   } else if (IsLeftoverChunk(*entry)) {
@@ -181,6 +182,7 @@ TDumpFacts TInspector::Dump() const {
       Recognise(facts.Size, facts.Signature.data(), facts.Signature.size()) == TRecognition::Dump;
   facts.Date = dump.ArcDate();
   facts.Time = dump.ArcTime();
+  facts.ShowsDeleted = dump.ShowDeleted();
   if (const auto &damage = dump.TableDamage()) {
     facts.TableDamaged = true;
     facts.DamagedRecordOffset = damage->Record;
@@ -204,6 +206,15 @@ TDumpFacts TInspector::Dump() const {
     d.UnwrittenSlots = stats.UnwrittenSlots;
     d.Parts = stats.Parts;
     d.CutByLimit = stats.CutByLimit;
+    d.LiveBytes = stats.LiveBytes;
+    d.DeadBytes = stats.DeadBytes;
+    d.UnwrittenBytes = stats.UnwrittenBytes;
+    d.DeadChunks = stats.DeadChunks;
+    d.DeletedFiles = stats.DeletedFiles;
+    d.DeletedIncomplete = stats.DeletedIncomplete;
+    d.DeletedFolders = stats.DeletedFolders;
+    d.DeadPartsSuperseded = stats.DeadPartsSuperseded;
+    d.DeadPartsUnreached = stats.DeadPartsUnreached;
 
     const bool eeprom = ClassifyDisk(d.Name) != DiskKind::Plain;
     const TSieFile *root = disk.Root();

@@ -57,6 +57,7 @@ struct TEntryFacts {
   std::string_view Problem;         // why testing fails; empty when it passes
   TDumpPlace ProblemAt;             // where that problem lies
   bool Renamed = false;             // numbered apart from another entry on its path
+  bool Deleted = false;             // rebuilt from the dead parts of a deleted file or folder
   TDumpPlace At;                    // where the entry itself lies
 };
 
@@ -87,6 +88,15 @@ struct TDiskFacts {
   // first parts of their chain, are gone. Counted in Files and Folders too.
   std::uint32_t LostFiles = 0;
   bool RootPartMissing = false;  // the disk's file system has parts but no root part
+  // The flash in bytes: data of live chunks, of dead ones (what deleted
+  // files left), and unwritten room; dead descriptors that describe a chunk.
+  std::uint64_t LiveBytes = 0, DeadBytes = 0, UnwrittenBytes = 0;
+  std::uint32_t DeadChunks = 0;
+  // The deleted view (when shown): files rebuilt (of them, with parts
+  // missing), folders rebuilt, dead parts left out because a live part
+  // supersedes them or because no rebuilt chain reaches them.
+  std::uint32_t DeletedFiles = 0, DeletedIncomplete = 0, DeletedFolders = 0;
+  std::uint32_t DeadPartsSuperseded = 0, DeadPartsUnreached = 0;
 };
 
 struct TDumpFacts {
@@ -101,6 +111,9 @@ struct TDumpFacts {
   bool TableDamaged = false;
   std::uint32_t DamagedRecordOffset = 0;
   std::vector<std::string> DisksAfterDamage;
+  // The listing is the deleted view: it holds each disk's Deleted folder,
+  // and the disks after a damaged record (listed last, from their records).
+  bool ShowsDeleted = false;
 };
 
 // Asks an open archive for facts. Made once per handle: it indexes the

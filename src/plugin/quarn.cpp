@@ -16,7 +16,7 @@
 
 namespace quarn {
 
-TQuarn::TQuarn(tOpenArchiveData *data) {
+TQuarn::TQuarn(tOpenArchiveData *data) : settings_(OpeningSettings()) {
   Start(data->OpenMode);
   const char *path = data->ArcName;
   if (path == nullptr) {
@@ -28,7 +28,7 @@ TQuarn::TQuarn(tOpenArchiveData *data) {
        data->OpenResult, path, WideFromNarrow(path));
 }
 
-TQuarn::TQuarn(tOpenArchiveDataW *data) {
+TQuarn::TQuarn(tOpenArchiveDataW *data) : settings_(OpeningSettings()) {
   Start(data->OpenMode);
   const WCX_WCHAR *path = data->ArcName;
   if (path == nullptr) {

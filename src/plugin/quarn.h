@@ -25,7 +25,8 @@ namespace quarn {
 
 class TQuarn {
  public:
-  // Loads the dump named in `data` and builds the listing. On failure
+  // Loads the dump named in `data` and builds the listing, in the view the
+  // settings ask for as it opens (OpeningSettings). On failure
   // data->OpenResult holds the WCX code and Opened() is false.
   explicit TQuarn(tOpenArchiveData *data);
   // The same for the Unicode interface: a UTF-16 path.

@@ -120,6 +120,10 @@ class DiskWriter {
     sample_.Tree.push_back(std::move(entry));
   }
 
+  // What stands at a path of the view of deleted files: a folder made on the
+  // way to a rebuilt entry, or a rebuilt folder or file.
+  enum class Rebuilt { kWay, kFolder, kFile };
+
   // What the reader's view of deleted files rebuilds from the dead parts of a
   // deleted file or folder: the entry at its old path below the disk's
   // Deleted folder. A deleted entry in a deleted folder stands in that rebuilt
@@ -142,8 +146,6 @@ class DiskWriter {
                                .Time = s.Time});
     ++(dir ? summary_.DeletedDirs : summary_.DeletedFiles);
   }
-
-  enum class Rebuilt { kWay, kFolder, kFile };
 
   // Each path of the deleted view once; a folder on the way may pass
   // through a rebuilt folder, but the view has no rule for two entries at one

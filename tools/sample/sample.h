@@ -34,7 +34,7 @@ struct DiskSummary {
   std::size_t EepromBlocks = 0;
   std::size_t LostChunks = 0;
   std::size_t DeadSlots = 0;
-  std::size_t DeletedFiles = 0;  // files and folders the view of deleted files rebuilds
+  std::size_t DeletedFiles = 0;  // what the view of deleted files rebuilds
   std::size_t DeletedDirs = 0;
   std::uint64_t ContentBytes = 0;
 };

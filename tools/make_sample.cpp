@@ -3,7 +3,7 @@
 // EEPROM blocks, built from a description (sample/description.h); without
 // one, from the built-in sample (sample/default_sample.h).
 //
-//   make-sample [--desc DESC] [--tree DIR] [FILE]   (FILE: sample.bin)
+//   make-sample [--desc DESC] [--tree DIR [--deleted]] [FILE]   (FILE: sample.bin)
 //   make-sample --print-desc
 #include <chrono>
 #include <cstdint>
@@ -28,7 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 using quarn::sample::DescriptionError;
 
-const char kUsage[] = R"(Usage: make-sample [--desc DESC] [--tree DIR] [FILE]
+const char kUsage[] = R"(Usage: make-sample [--desc DESC] [--tree DIR [--deleted]] [FILE]
        make-sample --print-desc
 
 Writes a 32 MiB Siemens flash dump to FILE (default: sample.bin), laid out as
@@ -38,6 +38,10 @@ the description DESC tells ("-": standard input), or the built-in sample.
   --tree DIR     also write every file a reader should find in the dump into
                  DIR (new or empty): DISK.BIN images, folders, files, EEPROM
                  blocks with their .bid texts and LostBlocks
+  --deleted      with --tree: also what the reader's view of deleted files
+                 (quarn --deleted) adds: on every disk with a file system
+                 that has any, DISK/Deleted with the deleted files and
+                 folders rebuilt at their old paths
   --print-desc   print the built-in description and stop
   -h, --help     show this help
 
@@ -54,17 +58,27 @@ blanks goes in "double quotes".
       shuffle: its block table lists them in a scrambled order; noroot: no
       root directory. NAME: up to 10 letters, digits, '_' or '-'. EELITE
       and EEFULL are the EEPROM disks. What follows belongs to this disk:
-  dir /PATH [date=YYYY-MM-DD] [time=HH:MM:SS] [attr=N] [utf8]
+  dir /PATH [date=YYYY-MM-DD] [time=HH:MM:SS] [attr=N] [utf8] [deleted]
+      deleted: the folder is written and deleted; what lies in it must be
+      deleted too (deleted, dir ... deleted)
   file /PATH size=A-B [part=N] [count=N] [spread] [text] [utf8]
-       [date=...] [time=...] [attr=N]
+       [date=...] [time=...] [attr=N] [reuse] [rewritten]
       a file of size bytes in parts of at most `part` bytes (default: one
       part), chained by their ids; spread: each part in the next block.
       count=N makes N files, numbering the last run of # in the name. text:
       readable words, else pseudo-random bytes. Folders on the way are made
       as needed. Names are stored as ASCII, or as 0x1F and UTF-8 when they
       are not ASCII or utf8 is given. Seconds must be even (DOS time).
-  deleted /PATH size=A-B [part=N]
-      a file written and deleted: its descriptors are marked dead (0)
+      reuse: its parts take the part ids the latest deleted file on the
+      disk freed, in order (more parts get fresh ids); it must differ from
+      that file in name or folder. rewritten: first written with other
+      content, which is deleted, then written with the same ids.
+  deleted /PATH size=A-B [part=N] [erased] [spread] [text] [utf8]
+          [date=...] [time=...] [attr=N]
+      a file written and deleted: its descriptors are marked dead (0).
+      erased: written in a block that holds nothing yet, which is then
+      erased (all 0xFF) and free again: nothing of the file remains.
+      A deleted file's ids go to no later file but through reuse.
   dead count=N              N dead descriptors in the current block
   eeprom id=A-B size=A-B [ver=A-B]
       on EELITE or EEFULL, a chunk outside the file system for every id:
@@ -95,10 +109,10 @@ fs::file_time_type FileTime(std::uint16_t date, std::uint16_t time) {
   return file_clock::from_sys(at);
 }
 
-void WriteTree(const quarn::sample::Sample &sample, const fs::path &dir) {
+void WriteTree(const std::vector<quarn::sample::TreeEntry> &tree, const fs::path &dir) {
   std::error_code error;
   fs::create_directories(dir);
-  for (const quarn::sample::TreeEntry &entry : sample.Tree) {
+  for (const quarn::sample::TreeEntry &entry : tree) {
     const fs::path path = dir / PathOf(entry.Path);
     if (entry.Dir) {
       fs::create_directories(path);
@@ -124,7 +138,7 @@ std::string Mib(std::uint64_t bytes) {
 
 int main(int argc, char **argv) {
   std::string descPath, treeDir, output;
-  bool printDesc = false;
+  bool printDesc = false, deleted = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
@@ -135,6 +149,8 @@ int main(int argc, char **argv) {
       (arg == "--desc" ? descPath : treeDir) = argv[++i];
     } else if (arg == "--print-desc") {
       printDesc = true;
+    } else if (arg == "--deleted") {
+      deleted = true;
     } else if (arg.rfind('-', 0) != 0 && output.empty()) {
       output = arg;
     } else {
@@ -145,6 +161,10 @@ int main(int argc, char **argv) {
   if (printDesc) {
     std::fputs(quarn::sample::kDefaultDescription, stdout);
     return 0;
+  }
+  if (deleted && treeDir.empty()) {
+    std::fprintf(stderr, "make-sample: --deleted goes with --tree DIR\n%s", kUsage);
+    return 2;
   }
   if (output.empty()) output = "sample.bin";
 
@@ -176,7 +196,8 @@ int main(int argc, char **argv) {
     if (!treeDir.empty() && fs::exists(PathOf(treeDir)) && !fs::is_empty(PathOf(treeDir), error))
       throw std::runtime_error(treeDir + " is not empty");
     sample.Dump.Save(output);
-    if (!treeDir.empty()) WriteTree(sample, PathOf(treeDir));
+    if (!treeDir.empty()) WriteTree(sample.Tree, PathOf(treeDir));
+    if (deleted) WriteTree(sample.Deleted, PathOf(treeDir));
   } catch (const std::exception &e) {
     std::fprintf(stderr, "make-sample: %s\n", e.what());
     return 1;
@@ -190,8 +211,12 @@ int main(int argc, char **argv) {
     if (d.EepromBlocks) std::printf(", %zu EEPROM blocks", d.EepromBlocks);
     if (d.LostChunks) std::printf(", %zu lost chunks", d.LostChunks);
     if (d.DeadSlots) std::printf(", %zu dead slots", d.DeadSlots);
+    if (d.DeletedFiles) std::printf(", %zu deleted files", d.DeletedFiles);
+    if (d.DeletedDirs) std::printf(", %zu deleted folders", d.DeletedDirs);
     std::printf("\n");
   }
-  if (!treeDir.empty()) std::printf("%s: the files a reader should find\n", treeDir.c_str());
+  if (!treeDir.empty())
+    std::printf("%s: the files a reader should find%s\n", treeDir.c_str(),
+                deleted ? ", and in its view of deleted files" : "");
   return 0;
 }

@@ -3,6 +3,8 @@
 // writes extracts to exactly the tree it writes beside it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -89,6 +91,31 @@ TEST(SampleDescriptionTest, RefusesMalformedLinesNamingTheLine) {
       {"disk EEFULL blocks=1 blocksize=4k\neeprom id=1 size=1 ver=256", "0 to 255"},
       {"disk EELITE blocks=1 blocksize=4k\norphan x size=1", "would read as EEPROM blocks"},
       {"disk FFS blocks=1 blocksize=4k noroot\nfile /a size=1", "has no root directory"},
+      // The view of deleted files: what it could not list as described.
+      {kDisk + "file /Deleted size=1", "line 2: /Deleted is where the reader shows deleted files"},
+      {kDisk + "dir /Deleted/x deleted", "/Deleted is where the reader shows deleted files"},
+      {kDisk + "dir /T deleted\nfile /T/a size=1",
+       "line 3: /T is a deleted folder (line 2): what lies in it must be deleted too"},
+      {kDisk + "dir /T deleted\ndeleted /T/x/a size=1",
+       "/T/x is below a deleted folder: describe it first with dir /T/x deleted"},
+      {kDisk + "dir /T\ndir /T deleted", "a deleted folder needs a path of its own"},
+      {kDisk + "file /a size=1 reuse", "the latest deleted file on FFS, and there is none before"},
+      {kDisk + "deleted /d/a size=1\nfile /d/a size=2 reuse",
+       "line 3: reuse with the name and folder of the deleted file on line 2"},
+      {kDisk + "deleted /a size=1\nfile /b size=1 reuse\nfile /c size=1 reuse",
+       "line 4: the part ids of the deleted file on line 2 are taken already (line 3)"},
+      {kDisk + "deleted /a size=1\nfile /b#.txt size=1 count=2 reuse", "no count="},
+      {kDisk + "deleted /a size=1\nfile /b size=1 reuse rewritten", "do not go together"},
+      {kDisk + "file /a size=1 erased", "'erased' is no flag of file"},
+      {kDisk + "deleted /a size=1 reuse", "'reuse' is no flag of deleted"},
+      {kDisk + "deleted /a size=1 erased spread", "no spread"},
+      {"disk FFS blocks=1 blocksize=4k\ndeleted /a size=1 erased",
+       "line 2: an erased file needs a block that holds nothing yet, and FFS has none left"},
+      {kDisk + "deleted /a size=5000 part=1000 erased", "do not fit in a block of 4096"},
+      {kDisk + "deleted /a size=1\ndeleted /a size=2",
+       "line 3: FFS/Deleted/a would be listed twice among the deleted files (line 2)"},
+      {kDisk + "deleted /d size=1\ndeleted /d/a size=1",
+       "line 3: FFS/Deleted/d would be listed twice among the deleted files (line 2)"},
   };
   for (const auto &c : kCases) {
     const std::string error = ErrorOf(c.Text);
@@ -131,10 +158,14 @@ TEST(SampleDescriptionTest, NumbersRangesAndCounts) {
   EXPECT_EQ(third.Date, (24 << 9) | (2 << 5) | 29);
 }
 
-const TreeEntry *Find(const Sample &sample, const std::string &path) {
-  for (const TreeEntry &e : sample.Tree)
+const TreeEntry *Find(const std::vector<TreeEntry> &tree, const std::string &path) {
+  for (const TreeEntry &e : tree)
     if (e.Path == path) return &e;
   return nullptr;
+}
+
+const TreeEntry *Find(const Sample &sample, const std::string &path) {
+  return Find(sample.Tree, path);
 }
 
 TEST(SampleDescriptionTest, TheBuiltInSampleBuildsTheSameEveryTime) {
@@ -157,6 +188,142 @@ TEST(SampleDescriptionTest, TheBuiltInSampleBuildsTheSameEveryTime) {
   ASSERT_NE(Find(sample, "EEFULL/eeprom 1_5119.bid"), nullptr);
 
   EXPECT_EQ(BuildSample(ParseDescription(kDefaultDescription)).Dump.Data(), sample.Dump.Data());
+}
+
+// A chunk as a disk's image holds it, with the part header its data begins
+// with when it is a header chunk.
+struct Chunk {
+  bool Live = false;
+  std::uint32_t Id = 0;
+  std::vector<std::uint8_t> Data;
+  std::uint16_t Field(int k) const {
+    return static_cast<std::uint16_t>(Data[2 * k] | Data[2 * k + 1] << 8);
+  }
+  std::uint16_t Parent() const { return Field(1); }
+  std::uint16_t Prev() const { return Field(6); }
+  std::uint16_t Next() const { return Field(7); }
+  std::string Name() const {
+    return Data.size() <= 16 ? "" : std::string(reinterpret_cast<const char *>(&Data[16]));
+  }
+};
+
+// Every descriptor of every block, live and dead, up to the first unwritten slot.
+std::vector<Chunk> ChunksOf(const std::vector<std::uint8_t> &image, std::uint32_t blockSize) {
+  auto u32 = [&image](std::size_t at) {
+    return static_cast<std::uint32_t>(image[at] | image[at + 1] << 8 | image[at + 2] << 16 |
+                                      static_cast<std::uint32_t>(image[at + 3]) << 24);
+  };
+  std::vector<Chunk> chunks;
+  for (std::size_t base = 0; base < image.size(); base += blockSize) {
+    for (std::size_t slot = base + blockSize - 16; image[slot] != 0xFF; slot -= 16) {
+      const auto data = image.begin() + static_cast<std::ptrdiff_t>(base + u32(slot + 12));
+      chunks.push_back({.Live = u32(slot) == 0xFFFFFFC0,
+                        .Id = u32(slot + 4),
+                        .Data = {data, data + u32(slot + 8)}});
+    }
+  }
+  return chunks;
+}
+
+// The header chunks of that name, live or dead, in the order of the dump.
+std::vector<const Chunk *> Headers(const std::vector<Chunk> &chunks, const std::string &name,
+                                   bool live) {
+  std::vector<const Chunk *> found;
+  for (const Chunk &c : chunks)
+    if (c.Live == live && c.Id % 2 == 0 && c.Data.size() > 16 && c.Name() == name)
+      found.push_back(&c);
+  return found;
+}
+
+// A deleted file's content as its dead parts hold it, from its first part on.
+std::vector<std::uint8_t> DeadContent(const std::vector<Chunk> &chunks, const std::string &name) {
+  std::vector<std::uint8_t> bytes;
+  const std::vector<const Chunk *> parts = Headers(chunks, name, false);
+  auto after = [&parts](std::uint32_t prev, std::uint32_t id) -> const Chunk * {
+    for (const Chunk *c : parts)
+      if (c->Prev() == prev && (prev == 0xFFFF || c->Id == id)) return c;
+    return nullptr;
+  };
+  for (const Chunk *part = after(0xFFFF, 0); part; part = after(part->Id, part->Next())) {
+    for (const Chunk &c : chunks)
+      if (!c.Live && c.Id == part->Id + 1) bytes.insert(bytes.end(), c.Data.begin(), c.Data.end());
+    if (part->Next() == 0xFFFF) break;
+  }
+  return bytes;
+}
+
+// The view of deleted files lists what the dead parts rebuild and nothing a
+// live part explains; the dump holds the parts the rules read.
+TEST(SampleDescriptionTest, TheBuiltInSamplesDeletedFiles) {
+  const Sample sample = BuildSample(ParseDescription(kDefaultDescription));
+  std::vector<std::string> paths;
+  for (const TreeEntry &e : sample.Deleted) paths.push_back(e.Path + (e.Dir ? "/" : ""));
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths,
+            (std::vector<std::string>{
+                "FFS/Deleted/", "FFS/Deleted/Misc/", "FFS/Deleted/Misc/old.log",
+                "FFS/Deleted/Trip/", "FFS/Deleted/Trip/beach.jpg", "FFS/Deleted/Trip/harbour.jpg",
+                "FFS_C/Deleted/", "FFS_C/Deleted/SMS/", "FFS_C/Deleted/SMS/draft.txt"}));
+  const TreeEntry *trip = Find(sample.Deleted, "FFS/Deleted/Trip");
+  ASSERT_NE(trip, nullptr);
+  EXPECT_TRUE(trip->Stamped);
+  EXPECT_EQ(trip->Date, (44 << 9) | (8 << 5) | 11);
+  EXPECT_FALSE(Find(sample.Deleted, "FFS/Deleted/Misc")->Stamped);  // made on the way
+  EXPECT_EQ(Find(sample.Deleted, "FFS/Deleted/Misc/old.log")->Bytes.size(), 50u * 1024);
+  ASSERT_NE(Find(sample, "FFS/Misc/diary.txt"), nullptr);  // rewritten: live once
+  ASSERT_NE(Find(sample, "FFS/Misc/todo.txt"), nullptr);
+
+  const std::vector<Chunk> ffs = ChunksOf(Find(sample, "FFS.BIN")->Bytes, 64 * 1024);
+  // The deleted folder and what was in it: dead, naming it as their parent.
+  const std::vector<const Chunk *> tripDir = Headers(ffs, "Trip", false);
+  ASSERT_EQ(tripDir.size(), 1u);
+  EXPECT_EQ(tripDir[0]->Field(5), 0x10);
+  for (const Chunk *part : Headers(ffs, "harbour.jpg", false))
+    EXPECT_EQ(part->Parent(), tripDir[0]->Id);
+  EXPECT_EQ(Headers(ffs, "harbour.jpg", true).size(), 0u);
+  // The rebuilt bytes are those of the dead parts, not of what took their ids.
+  for (const std::string path : {"Misc/old.log", "Trip/beach.jpg", "Trip/harbour.jpg"}) {
+    EXPECT_EQ(DeadContent(ffs, path.substr(5)), Find(sample.Deleted, "FFS/Deleted/" + path)->Bytes)
+        << path;
+  }
+  // harbour.jpg's three ids went to todo.txt's first three parts, whose live
+  // parts stand beside the dead ones; its other two parts have fresh ids.
+  const std::vector<const Chunk *> freed = Headers(ffs, "harbour.jpg", false),
+                                   reused = Headers(ffs, "todo.txt", true);
+  ASSERT_EQ(freed.size(), 3u);
+  ASSERT_EQ(reused.size(), 5u);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(reused[i]->Id, freed[i]->Id);
+  for (std::size_t i = 3; i < 5; ++i) EXPECT_GT(reused[i]->Id, freed[2]->Id);
+  // diary.txt: dead parts of other bytes under its live parts' ids, parent and name.
+  const std::vector<const Chunk *> before = Headers(ffs, "diary.txt", false),
+                                   now = Headers(ffs, "diary.txt", true);
+  ASSERT_EQ(before.size(), 3u);
+  ASSERT_EQ(now.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(before[i]->Id, now[i]->Id);
+    EXPECT_EQ(before[i]->Parent(), now[i]->Parent());
+  }
+  EXPECT_NE(DeadContent(ffs, "diary.txt"), Find(sample, "FFS/Misc/diary.txt")->Bytes);
+  EXPECT_EQ(DeadContent(ffs, "diary.txt").size(), 4000u);
+
+  // outbox.txt's block was erased: FFS_C's image is as if it had never been.
+  std::string without = kDefaultDescription;
+  without.erase(without.find("deleted /SMS/outbox.txt"));
+  EXPECT_EQ(Find(sample, "FFS_C.BIN")->Bytes,
+            Find(BuildSample(ParseDescription(without)), "FFS_C.BIN")->Bytes);
+  EXPECT_TRUE(
+      Headers(ChunksOf(Find(sample, "FFS_C.BIN")->Bytes, 4096), "outbox.txt", false).empty());
+}
+
+// An erased block is free again: the files fill both blocks. Nothing is left
+// of an erased file for its ids' new file to be taken for.
+TEST(SampleDescriptionTest, AnErasedBlockTakesLaterParts) {
+  const Sample sample = BuildSample(ParseDescription(
+      "disk FFS blocks=2 blocksize=4k\ndeleted /x size=3000 erased\ndeleted /y size=3000 erased\n"
+      "file /a size=3000\nfile /b size=3000\nfile /y size=10 reuse\n"));
+  for (const char *path : {"FFS/a", "FFS/b", "FFS/y"})
+    EXPECT_NE(Find(sample, path), nullptr) << path;
+  EXPECT_TRUE(sample.Deleted.empty());
 }
 
 // A file's content depends on the seed, its disk and its path alone, so a
@@ -248,6 +415,25 @@ TEST(SampleDumpTest, ExtractsToExactlyTheTreeWrittenBesideIt) {
   }
   for (const auto &[path, g] : got)
     EXPECT_TRUE(want.count(path)) << "extracted, not described: " << path;
+
+  // --deleted adds each disk's Deleted folder to the same tree, stamped as
+  // the live files are.
+  EXPECT_EQ(Spawn({QUARN_MAKE_SAMPLE_PATH, "--deleted", (dir / "again.bin").string()}), 2);
+  ASSERT_EQ(Spawn({QUARN_MAKE_SAMPLE_PATH, "--tree", (dir / "deleted").string(), "--deleted",
+                   (dir / "again.bin").string()}),
+            0);
+  std::map<std::string, Found> more = Walk(dir / "deleted");
+  for (const auto &[path, w] : want) {
+    const auto m = more.find(path);
+    EXPECT_TRUE(m != more.end() && m->second.Bytes == w.Bytes)
+        << "differs with --deleted: " << path;
+    if (m != more.end()) more.erase(m);
+  }
+  for (const auto &[path, m] : more)
+    EXPECT_EQ(path.find("/Deleted"), path.find('/')) << "not below a disk's Deleted: " << path;
+  ASSERT_TRUE(more.count("FFS/Deleted/Trip/harbour.jpg"));
+  ASSERT_TRUE(more.count("FFS/Deleted/Misc/old.log"));
+  EXPECT_TRUE(more["FFS/Deleted/Misc/old.log"].Time == want.at("FFS/Misc/notes.txt").Time);
   fs::remove_all(dir);
 }
 

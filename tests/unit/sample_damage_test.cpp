@@ -245,7 +245,7 @@ TEST_F(SampleDamageTest, DamageOnlyTheReaderCanTell) {
        [](std::vector<std::uint8_t> &d) { d[0x168ef6a] ^= 0x80; }, "FFS_C/SMS/Inbox/sms125.txt",
        true, nullptr, 0x1000},
       {"a flipped bit in the marker of one of nine data chunks",
-       [](std::vector<std::uint8_t> &d) { d[0xb6ff41] ^= 0x10; }, "FFS/Pictures/Photo_022.jpg",
+       [](std::vector<std::uint8_t> &d) { d[0xb6ff21] ^= 0x10; }, "FFS/Pictures/Photo_022.jpg",
        true, nullptr, 100000},
       {"the block of FFS's root folder erased: its folders and files are kept", erase(0xA20000),
        "FFS/LostFiles/Photo_002.jpg", false, "FFS/Pictures/Photo_002.jpg", 0},

@@ -5,10 +5,10 @@
 //   seed 7                              content seed (default 1)
 //   firmware size=8M                    pseudo-random bytes after the partition table
 //   disk FFS blocks=96 blocksize=64k [at=ADDR] [shuffle] [noroot]
-//   dir /Pictures [date=2024-05-01] [time=09:00:00] [attr=0x10]
+//   dir /Pictures [date=2024-05-01] [time=09:00:00] [attr=0x10] [deleted]
 //   file /Pictures/photo.jpg size=40000 [part=4000] [spread] [text] [utf8]
-//        [count=N] [date=...] [time=...] [attr=0x20]
-//   deleted /Misc/old.log size=5000 [part=1000]
+//        [count=N] [date=...] [time=...] [attr=0x20] [reuse] [rewritten]
+//   deleted /Misc/old.log size=5000 [part=1000] [erased]
 //   dead count=3
 //   eeprom id=0-39 size=10-200 [ver=1]  (on EELITE and EEFULL)
 //   lost id=60000 size=100              (on other disks)
@@ -20,6 +20,24 @@
 // file or block, and `id` makes one EEPROM block or lost chunk per id. A path
 // with spaces goes in double quotes. The details are in Usage() of
 // make_sample.cpp.
+//
+// Deleting marks the descriptors of a file's or folder's parts dead and leaves
+// their data; a reader's view of deleted files rebuilds them from that. The
+// statements that leave such traces:
+//   - `deleted`: a file written and deleted; `erased`: in a block of its own
+//     that is erased afterwards, so that nothing of it remains;
+//   - `dir ... deleted`: a deleted folder; what lies in it must be deleted too,
+//     and folders below it must be described (a folder made on the way would
+//     be live);
+//   - `file ... reuse`: a new file whose parts take the ids the latest
+//     deleted file on the disk freed, which must differ in name or folder, or
+//     the dead parts would read as an older state of the new file;
+//   - `file ... rewritten`: a file written with other content, deleted and
+//     written again under the same ids, name and folder, which a reader
+//     lists only once.
+// Other than through `reuse`, a deleted file's ids go to no later file. A
+// top-level /Deleted is refused on disks with a file system: the view lists
+// the deleted files there.
 #ifndef QUARN_TOOLS_SAMPLE_DESCRIPTION_H
 #define QUARN_TOOLS_SAMPLE_DESCRIPTION_H
 
@@ -128,8 +146,17 @@ inline std::uint16_t ReadAttr(const Options &o, std::uint16_t fallback, int line
 inline Description ParseDescription(const std::string &text) {
   using namespace detail;
   Description description;
-  // Per disk: every path made so far, true for a folder, and the line that made it.
+  // Per disk: every path made so far, true for a folder, and the line that made it;
+  // the folders described as deleted; the latest deleted file, whose part ids
+  // a `reuse` file may take once.
   std::map<std::vector<std::string>, std::pair<bool, int>> paths;
+  std::map<std::vector<std::string>, int> deletedDirs;
+  struct {
+    int Line = 0;
+    std::vector<std::string> Path;
+    bool Erased = false;
+    int TakenBy = 0;
+  } freed;
   std::size_t blocks = 0;
   int line = 0;
   std::size_t start = 0;
@@ -164,6 +191,8 @@ inline Description ParseDescription(const std::string &text) {
       if (blocks > kMaxBlocks) Fail(line, "more than 65536 blocks over all disks");
       description.Disks.push_back(std::move(disk));
       paths.clear();
+      deletedDirs.clear();
+      freed = {};
       continue;
     }
 
@@ -222,14 +251,23 @@ inline Description ParseDescription(const std::string &text) {
       Fail(line, "the chunks of an orphan on " + disk.Name + " would read as EEPROM blocks");
     std::set<std::string> keys = {"size", "part", "date", "time", "attr"};
     std::set<std::string> flags = {"text", "utf8", "spread"};
-    if (s.What == Kind::Dir) keys = {"date", "time", "attr"}, flags = {"utf8"};
-    if (s.What == Kind::File) keys.insert("count");
+    if (s.What == Kind::Dir) keys = {"date", "time", "attr"}, flags = {"utf8", "deleted"};
+    if (s.What == Kind::File) keys.insert("count"), flags.insert({"reuse", "rewritten"});
+    if (s.What == Kind::Deleted) flags.insert("erased");
     const Options o = ReadOptions(t, 2, keyword, keys, flags, line);
     if (s.What != Kind::Dir) Require(o, "size", keyword, line);
     ReadTimes(o, s, line);
     s.Text = o.Flags.count("text") != 0;
     s.Utf8 = o.Flags.count("utf8") != 0;
     s.Spread = o.Flags.count("spread") != 0;
+    s.Deleted = o.Flags.count("deleted") != 0;
+    s.Reuse = o.Flags.count("reuse") != 0;
+    s.Rewritten = o.Flags.count("rewritten") != 0;
+    s.Erased = o.Flags.count("erased") != 0;
+    if (s.Reuse && s.Rewritten)
+      Fail(line, "reuse and rewritten do not go together: an id would hold two dead parts");
+    if (s.Reuse && o.Has("count")) Fail(line, "reuse takes the ids of one deleted file: no count=");
+    if (s.Erased && s.Spread) Fail(line, "an erased file is written in one block: no spread");
     if (o.Has("size")) {
       s.Size = NumberRange(o.Get("size"), line, "size");
       if (s.Size.High > 0x7FFFFFFF) Fail(line, "size is too large for a dump");
@@ -267,30 +305,67 @@ inline Description ParseDescription(const std::string &text) {
       one.Path = path;
       one.Index = static_cast<int>(i);
       if (o.Has("count")) one.Path.back() = Numbered(path.back(), i + 1);
+      bool belowDeleted = false;
       for (std::size_t k = 0; k < one.Path.size(); ++k) {
         const bool last = k + 1 == one.Path.size();
         CheckName(one.Path[k], last && one.Utf8, line);
         if (k == 0 && one.Path[k] == "LostBlocks" && !disk.IsEeprom())
           Fail(line, "/LostBlocks is where the reader shows lost chunks; pick another name");
+        if (k == 0 && one.Path[k] == "Deleted" && !disk.IsEeprom())
+          Fail(line, "/Deleted is where the reader shows deleted files; pick another name");
         const std::vector<std::string> prefix(
             one.Path.begin(), one.Path.begin() + static_cast<std::ptrdiff_t>(k + 1));
+        std::string slashed;
+        for (const std::string &name : prefix) slashed += "/" + name;
         const auto found = paths.find(prefix);
         if (!last) {
           if (found == paths.end()) {
+            // A folder made on the way would be live, below a dead one.
+            if (belowDeleted)
+              Fail(line, slashed + " is below a deleted folder: describe it first with dir " +
+                             slashed + " deleted");
             paths[prefix] = {true, line};
           } else if (!found->second.first) {
             Fail(line, "/" + prefix.back() + " is a file (line " +
                            std::to_string(found->second.second) + "), not a folder");
           }
+          const auto dead = deletedDirs.find(prefix);
+          if (dead != deletedDirs.end()) {
+            belowDeleted = true;
+            if (!one.Gone())
+              Fail(line, slashed + " is a deleted folder (line " + std::to_string(dead->second) +
+                             "): what lies in it must be deleted too");
+          }
           continue;
         }
         if (one.What == Kind::Deleted) continue;  // a deleted file lists nothing
+        if (found != paths.end() && one.Deleted)
+          Fail(line, t[1] + " exists already (line " + std::to_string(found->second.second) +
+                         "); a deleted folder needs a path of its own");
         if (found != paths.end())
           Fail(line, t[1] + (count > 1 ? " (" + one.Path.back() + ")" : "") +
                          " exists already (line " + std::to_string(found->second.second) + ")" +
                          (found->second.first ? "; describe a folder before its contents" : ""));
         paths[prefix] = {one.What == Kind::Dir, line};
+        if (one.Deleted) deletedDirs[prefix] = line;
       }
+      if (one.Reuse) {
+        // The new file's parts must differ from the deleted file's in name or
+        // folder, or a reader takes the dead parts for an older state of it.
+        if (!freed.Line)
+          Fail(line, "reuse takes the part ids of the latest deleted file on " + disk.Name +
+                         ", and there is none before");
+        if (freed.TakenBy)
+          Fail(line, "the part ids of the deleted file on line " + std::to_string(freed.Line) +
+                         " are taken already (line " + std::to_string(freed.TakenBy) + ")");
+        if (!freed.Erased && freed.Path == one.Path)
+          Fail(line, "reuse with the name and folder of the deleted file on line " +
+                         std::to_string(freed.Line) +
+                         " would make it read as an older state of this one; rename one");
+        one.ReuseOf = freed.Line;
+        freed.TakenBy = line;
+      }
+      if (one.What == Kind::Deleted) freed = {line, one.Path, one.Erased, 0};
       disk.Statements.push_back(one);
     }
   }

@@ -41,11 +41,19 @@ struct Statement {
   bool Spread = false;            // every part in the next block
   bool Text = false;              // readable text instead of binary content
   bool Utf8 = false;              // store the name as UTF-8 even when it is ASCII
+  bool Deleted = false;           // Dir: the folder is written, then deleted
+  bool Reuse = false;             // File: its parts take the ids the deletion on ReuseOf freed
+  bool Rewritten = false;         // File: first written with other content, which is deleted
+  bool Erased = false;            // Deleted: the block that held it is erased afterwards
+  int ReuseOf = 0;                // Reuse: the line of the deleted file whose ids it takes
   std::uint16_t Date = kDefaultDate;
   std::uint16_t Time = kDefaultTime;
   std::uint16_t Attr = 0;
   Range Id;   // Eeprom, Lost
   Range Ver;  // Eeprom
+
+  // Written and deleted: its descriptors end up dead.
+  bool Gone() const { return What == Kind::Deleted || (What == Kind::Dir && Deleted); }
 };
 
 struct DiskDescription {

@@ -120,6 +120,48 @@ class DiskWriter {
     sample_.Tree.push_back(std::move(entry));
   }
 
+  // What stands at a path of the view of deleted files: a folder made on the
+  // way to a rebuilt entry, or a rebuilt folder or file.
+  enum class Rebuilt { kWay, kFolder, kFile };
+
+  // What the reader's view of deleted files rebuilds from the dead parts of a
+  // deleted file or folder: the entry at its old path below the disk's
+  // Deleted folder. A deleted entry in a deleted folder stands in that rebuilt
+  // folder, one in a live folder in a folder of that folder's path made on the
+  // way, which has no times of its own. EEPROM disks have no such view.
+  void ListDeleted(const Statement &s, std::vector<std::uint8_t> bytes = {}) {
+    if (disk_.IsEeprom()) return;
+    std::string path = disk_.Name + "/Deleted";
+    AddDeleted(path, Rebuilt::kWay, s.Line);
+    for (std::size_t k = 0; k + 1 < s.Path.size(); ++k)
+      AddDeleted(path += "/" + Listed(s.Path[k]), Rebuilt::kWay, s.Line);
+    path += "/" + Listed(s.Path.back());
+    const bool dir = s.What == Kind::Dir;
+    AddDeleted(path, dir ? Rebuilt::kFolder : Rebuilt::kFile, s.Line);
+    sample_.Deleted.push_back({.Path = path,
+                               .Dir = dir,
+                               .Bytes = std::move(bytes),
+                               .Stamped = true,
+                               .Date = s.Date,
+                               .Time = s.Time});
+    ++(dir ? summary_.DeletedDirs : summary_.DeletedFiles);
+  }
+
+  // Each path of the deleted view once; a folder on the way may pass
+  // through a rebuilt folder, but the view has no rule for two entries at one
+  // path (a deleted folder where a live one stands, a file deleted twice).
+  void AddDeleted(const std::string &path, Rebuilt what, int line) {
+    const auto [it, fresh] = deleted_.emplace(path, std::make_pair(what, line));
+    if (fresh) {
+      if (what == Rebuilt::kWay)
+        sample_.Deleted.push_back({.Path = path, .Dir = true, .Bytes = {}});
+      return;
+    }
+    if (what == Rebuilt::kWay && it->second.first != Rebuilt::kFile) return;
+    Fail(line, path + " would be listed twice among the deleted files (line " +
+                   std::to_string(it->second.second) + ")");
+  }
+
   // The name as stored: UTF-8 behind 0x1F when it is not plain ASCII.
   static std::string Stored(const std::string &name, bool utf8) {
     const bool ascii = std::all_of(name.begin(), name.end(),
@@ -163,30 +205,87 @@ class DiskWriter {
     return id;
   }
 
+  // The content as its parts hold it: at most `part` bytes a part, and one
+  // part even when it is empty.
+  static std::vector<std::vector<std::uint8_t>> Pieces(const std::vector<std::uint8_t> &content,
+                                                       const Statement &s) {
+    const std::size_t partSize = s.Part ? s.Part : std::max<std::size_t>(content.size(), 1);
+    std::vector<std::vector<std::uint8_t>> pieces;
+    for (std::size_t from = 0; from < content.size() || pieces.empty(); from += partSize) {
+      const std::size_t to = std::min(content.size(), from + partSize);
+      pieces.emplace_back(content.begin() + static_cast<std::ptrdiff_t>(from),
+                          content.begin() + static_cast<std::ptrdiff_t>(to));
+    }
+    return pieces;
+  }
+
+  // The part ids of a file of `parts` parts: those its deletion freed, in
+  // order, for a file that reuses them, then fresh ones.
+  std::vector<std::uint16_t> Ids(std::size_t parts, const Statement &s) {
+    std::vector<std::uint16_t> ids;
+    if (s.Reuse) {
+      const std::vector<std::uint16_t> &freed = freed_.at(s.ReuseOf);
+      ids.assign(freed.begin(),
+                 freed.begin() + static_cast<std::ptrdiff_t>(std::min(parts, freed.size())));
+    }
+    while (ids.size() < parts) ids.push_back(NewId(s.Line));
+    return ids;
+  }
+
   // A chain of parts; returns the descriptor offsets of the header chunks.
   std::vector<std::uint32_t> Chain(std::uint16_t parent, const std::string &name,
-                                   const std::vector<std::uint8_t> &content, const Statement &s) {
-    const std::size_t partSize = s.Part ? s.Part : std::max<std::size_t>(content.size(), 1);
-    const std::size_t parts = content.empty() ? 1 : (content.size() + partSize - 1) / partSize;
-    std::vector<std::uint16_t> ids;
-    for (std::size_t i = 0; i < parts; ++i) ids.push_back(NewId(s.Line));
+                                   const std::vector<std::vector<std::uint8_t>> &pieces,
+                                   const std::vector<std::uint16_t> &ids, const Statement &s) {
     std::vector<std::uint32_t> slots;
-    for (std::size_t i = 0; i < parts; ++i) {
-      const std::size_t from = i * partSize, to = std::min(content.size(), from + partSize);
-      const std::vector<std::uint8_t> piece(content.begin() + static_cast<std::ptrdiff_t>(from),
-                                            content.begin() + static_cast<std::ptrdiff_t>(to));
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
       const testing::PartFields p{.Id = ids[i],
                                   .ParentId = parent,
                                   .Time = s.Time,
                                   .Date = s.Date,
                                   .Attr = s.Attr,
                                   .PrevId = i == 0 ? testing::kNoPartId : ids[i - 1],
-                                  .NextId = i + 1 < parts ? ids[i + 1] : testing::kNoPartId,
+                                  .NextId = i + 1 < ids.size() ? ids[i + 1] : testing::kNoPartId,
                                   .Name = name};
-      slots.push_back(Place(p, piece, s.Line));
+      slots.push_back(Place(p, pieces[i], s.Line));
       if (s.Spread) cursor_ = (cursor_ + 1) % fs_.BlockCount();
     }
     return slots;
+  }
+
+  // Deleting marks the descriptors of both chunks of every part dead (0);
+  // the data stays in the block until the block is erased.
+  void Kill(const std::vector<std::uint32_t> &slots, bool count = true) {
+    for (const std::uint32_t slot : slots) sample_.Dump.U32(slot, 0).U32(slot - 16, 0);
+    if (count) summary_.DeadSlots += 2 * slots.size();
+  }
+
+  // A file deleted, and then its block erased: written into a block that
+  // holds nothing yet, which is erased after and free again for what comes
+  // later; nothing of the file remains.
+  void WriteErased(std::uint16_t parent, const std::string &name,
+                   const std::vector<std::vector<std::uint8_t>> &pieces,
+                   const std::vector<std::uint16_t> &ids, const Statement &s) {
+    std::size_t bytes = 0;
+    for (const std::vector<std::uint8_t> &piece : pieces)
+      bytes += Align4(testing::PartHeaderBytes({.Name = name}).size()) + Align4(piece.size());
+    const std::size_t slots = 2 * pieces.size();
+    if (bytes + 16 * slots + 32 > disk_.BlockSize)
+      Fail(s.Line, "an erased file is written in one block, and its " + std::to_string(bytes) +
+                       " bytes in " + std::to_string(pieces.size()) +
+                       " parts do not fit in a block of " + std::to_string(disk_.BlockSize));
+    for (std::size_t tried = 0; tried < fs_.BlockCount(); ++tried) {
+      const std::size_t index = (cursor_ + tried) % fs_.BlockCount();
+      testing::FlashBlock &block = fs_.Block(index);
+      if (block.FreeBytes() + 16 != block.Size()) continue;  // holds something
+      const std::size_t cursor = cursor_;
+      cursor_ = index;
+      Kill(Chain(parent, name, pieces, ids, s), false);
+      cursor_ = cursor;
+      block = testing::FlashBlock(sample_.Dump, block.Offset(), block.Size());
+      return;
+    }
+    Fail(s.Line, "an erased file needs a block that holds nothing yet, and " + disk_.Name +
+                     " has none left; give it more blocks or describe the file earlier");
   }
 
   std::vector<std::uint8_t> ContentOf(const Statement &s, const std::string &key) {
@@ -221,14 +320,19 @@ class DiskWriter {
       case Kind::Dir: {
         const std::uint16_t parent = Parent(s.Path, s.Line);
         const std::uint16_t id = NewId(s.Line);
-        Place({.Id = id,
-               .ParentId = parent,
-               .Time = s.Time,
-               .Date = s.Date,
-               .Attr = s.Attr,
-               .Name = Stored(s.Path.back(), s.Utf8)},
-              {}, s.Line);
-        dirs_[s.Path] = id;
+        const std::uint32_t slot = Place({.Id = id,
+                                          .ParentId = parent,
+                                          .Time = s.Time,
+                                          .Date = s.Date,
+                                          .Attr = s.Attr,
+                                          .Name = Stored(s.Path.back(), s.Utf8)},
+                                         {}, s.Line);
+        dirs_[s.Path] = id;  // what is deleted in it names it as its parent
+        if (s.Deleted) {
+          Kill({slot});
+          ListDeleted(s);
+          return;
+        }
         AddTree(TreePath(s.Path), true, {}, &s);
         ++summary_.Dirs;
         return;
@@ -236,16 +340,31 @@ class DiskWriter {
       case Kind::File:
       case Kind::Deleted: {
         const std::uint16_t parent = Parent(s.Path, s.Line);
+        const std::string name = Stored(s.Path.back(), s.Utf8);
         std::vector<std::uint8_t> content = ContentOf(s, Joined(s.Path));
-        const std::vector<std::uint32_t> slots =
-            Chain(parent, Stored(s.Path.back(), s.Utf8), content, s);
+        const std::vector<std::vector<std::uint8_t>> pieces = Pieces(content, s);
+        const std::vector<std::uint16_t> ids = Ids(pieces.size(), s);
+        if (s.Rewritten) {
+          // The file as it was before: as large, other bytes, the same parts
+          // (the phone writes a file anew under its ids and deletes the old
+          // parts). A reader tells them from a deleted file by the live parts
+          // of the same ids, name and folder.
+          Prng prng(SeedFor(description_.Seed, disk_.Name + ":before:" + Joined(s.Path)));
+          const std::vector<std::uint8_t> before =
+              Content(prng, content.size(), s.Text, s.Path.back());
+          Kill(Chain(parent, name, Pieces(before, s), ids, s));
+        }
         if (s.What == Kind::Deleted) {
-          // Deleting marks the descriptors of both chunks of every part with
-          // 0; the data stays in the block until it is erased.
-          for (const std::uint32_t slot : slots) sample_.Dump.U32(slot, 0).U32(slot - 16, 0);
-          summary_.DeadSlots += 2 * slots.size();
+          freed_[s.Line] = ids;
+          if (s.Erased) {
+            WriteErased(parent, name, pieces, ids, s);
+            return;
+          }
+          Kill(Chain(parent, name, pieces, ids, s));
+          ListDeleted(s, std::move(content));
           return;
         }
+        Chain(parent, name, pieces, ids, s);
         summary_.ContentBytes += content.size();
         ++summary_.Files;
         AddTree(TreePath(s.Path), false, std::move(content), &s);
@@ -254,7 +373,8 @@ class DiskWriter {
       case Kind::Orphan: {
         // A reader keeps it, with its name, in the disk's LostFiles.
         std::vector<std::uint8_t> content = ContentOf(s, "orphan:" + s.Path.back());
-        Chain(kMissingParent, Stored(s.Path.back(), s.Utf8), content, s);
+        const std::vector<std::vector<std::uint8_t>> pieces = Pieces(content, s);
+        Chain(kMissingParent, Stored(s.Path.back(), s.Utf8), pieces, Ids(pieces.size(), s), s);
         if (!lostFilesDir_) {
           lostFilesDir_ = true;
           ListRoot();
@@ -329,6 +449,8 @@ class DiskWriter {
   std::set<std::uint32_t> reserved_;
   std::map<std::vector<std::string>, std::uint16_t> dirs_;
   std::set<std::string> paths_;
+  std::map<int, std::vector<std::uint16_t>> freed_;         // a deleted file's line: its part ids
+  std::map<std::string, std::pair<Rebuilt, int>> deleted_;  // the deleted view's paths, lines
   std::vector<RawChunk> raw_;
   bool lostDir_ = false;
   bool lostFilesDir_ = false;

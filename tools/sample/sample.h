@@ -34,12 +34,15 @@ struct DiskSummary {
   std::size_t EepromBlocks = 0;
   std::size_t LostChunks = 0;
   std::size_t DeadSlots = 0;
+  std::size_t DeletedFiles = 0;  // what the view of deleted files rebuilds
+  std::size_t DeletedDirs = 0;
   std::uint64_t ContentBytes = 0;
 };
 
 struct Sample {
   testing::DumpBuilder Dump;
-  std::vector<TreeEntry> Tree;
+  std::vector<TreeEntry> Tree;     // what a reader lists
+  std::vector<TreeEntry> Deleted;  // what its view of deleted files adds: DISK/Deleted/...
   std::vector<DiskSummary> Disks;
 };
 

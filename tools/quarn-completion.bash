@@ -40,13 +40,13 @@ _quarn() {
   local command=${words[1]} options
   case $command in
     probe) options="-h --help" ;;
-    list) options="--json -x --exclude -h --help" ;;
+    list) options="--json --deleted -x --exclude -h --help" ;;
     extract)
       options="-o --output -C --directory --overwrite -k --keep --skip-existing -O --stdout"
-      options+=" -x --exclude -q --quiet -v --verbose -h --help"
+      options+=" --deleted -x --exclude -q --quiet -v --verbose -h --help"
       ;;
-    test) options="-x --exclude -q --quiet -h --help" ;;
-    info) options="--json -v --verbose -h --help" ;;
+    test) options="--deleted -x --exclude -q --quiet -h --help" ;;
+    info) options="--json --deleted -v --verbose -h --help" ;;
     help)
       ((cword == 2)) && mapfile -t COMPREPLY < <(compgen -W "probe list extract test info" -- "$cur")
       return

@@ -978,6 +978,12 @@ TEST_F(TreeCommandTest, InfoReportsTheDumpAsAWhole) {
       "  EELITE  EEPROM          2     0       4093      0      0        0      0       2     0\n"
       "  EEFULL  EEPROM          5     0       4090      2      1        0      9       1     0\n"
       "\n"
+      "Flash (bytes of chunk data: live, dead = what deleted files left, unwritten)\n"
+      "  Disk    Live  Dead  Unwritten  Dead chunks\n"
+      "  FFS     2341     0     128369            0\n"
+      "  EELITE    15     0      65487            0\n"
+      "  EEFULL    67     0      65386            0\n"
+      "\n"
       "Damage: none found\n");
 
   const Outcome json = Run({"info", "--json", "tree.bin"});

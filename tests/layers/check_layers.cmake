@@ -4,7 +4,8 @@
 # The readers (entries, flash, ffs) know nothing of the plugin or of the WCX
 # interface. The command is a host of the exports: it sees the WCX interface,
 # its own files, the plain helpers of util, the dump's format constants and
-# what the core tells it of an open archive beyond the records.
+# what the core tells it of an open archive beyond the records, and the
+# settings it opens archives with.
 #
 #   cmake -DSOURCE_DIR=<repository>/src -P check_layers.cmake
 set(allowed_util util)
@@ -13,7 +14,7 @@ set(allowed_entries util platform entries)
 set(allowed_flash util platform entries flash)
 set(allowed_ffs util platform entries flash ffs)
 set(allowed_plugin util platform entries flash ffs plugin wcxhead.h)
-set(allowed_cli cli util flash/dump_format.h plugin/inspect.h wcxhead.h)
+set(allowed_cli cli util flash/dump_format.h plugin/inspect.h plugin/settings.h wcxhead.h)
 
 file(GLOB_RECURSE sources "${SOURCE_DIR}/*.h" "${SOURCE_DIR}/*.cpp")
 set(faults 0)

@@ -15,6 +15,9 @@
 
 #include "dump_builder.h"
 #include "plugin_host.h"
+#include "sample/default_sample.h"
+#include "sample/description.h"
+#include "sample/layout.h"
 #include "sample_fs.h"
 #include "test_files.h"
 
@@ -225,14 +228,39 @@ TEST_P(PluginTest, TakesTheSettingsFileAsDoubleCommanderHandsItOver) {
   setDefaults_(record.data());
   setDefaults_(nullptr);
   setDefaults_(record.data());
-  // The record is not kept: the plugin reads the file when an archive opens.
+  // The record is not kept: the plugin reads the file when an archive opens,
+  // and then lists and extracts the sample's deleted files as they were.
   std::fill(record.begin(), record.end(), '\xCC');
-  std::string dump = SaveDump(ThreeDiskDump());
-  void *handle = Open(dump, 0);
-  ASSERT_NE(handle, nullptr);
-  EXPECT_FALSE(ListAll(handle).empty());
-  EXPECT_EQ(close_(handle), 0);
+  const sample::Sample built =
+      sample::BuildSample(sample::ParseDescription(sample::kDefaultDescription));
+  std::string dump = SaveDump(built.Dump);
+  const auto countDeleted = [this, &dump, &built](bool extract) {
+    void *handle = Open(dump, extract ? 1 : 0);
+    EXPECT_NE(handle, nullptr);
+    std::size_t deleted = 0;
+    HostEntry entry;
+    while (handle != nullptr && Next(handle, entry)) {
+      const auto want = std::find_if(built.Deleted.begin(), built.Deleted.end(),
+                                     [&entry](const auto &e) { return e.Path == entry.Path; });
+      if (want == built.Deleted.end() || want->Dir || !extract) {
+        deleted += entry.Path.find("/Deleted") != std::string::npos ? 1 : 0;
+        EXPECT_EQ(Process(handle, 0), 0);
+        continue;
+      }
+      ++deleted;
+      const std::string target = dir_.File("recovered");
+      EXPECT_EQ(Process(handle, 2, target), 0) << entry.Path;
+      EXPECT_EQ(ReadBytes(target), want->Bytes) << entry.Path;
+      EXPECT_EQ(ModifiedTime(target), LinuxTime(want->Date, want->Time)) << entry.Path;
+    }
+    if (handle != nullptr) EXPECT_EQ(close_(handle), 0);
+    return deleted;
+  };
+  EXPECT_EQ(countDeleted(false), built.Deleted.size());
+  EXPECT_EQ(countDeleted(true), built.Deleted.size());
+  // Without a settings file, the default: what the phone shows.
   setDefaults_(nullptr);
+  EXPECT_EQ(countDeleted(false), 0u);
 }
 
 TEST_P(PluginTest, MissingDumpFailsToOpen) {

@@ -795,7 +795,7 @@ TEST_F(TreeCommandTest, TestNamesEachBadEntryWithItsReason) {
   const Outcome hidden = Run({"--deleted", "list", "table.bin", "EEFULL.BIN", "EEFULL"});
   EXPECT_EQ(hidden.code, 0) << hidden.err;
   EXPECT_TRUE(Contains(hidden.out, " EEFULL.BIN\n")) << hidden.out;
-  EXPECT_TRUE(Contains(hidden.out, " EEFULL/eeprom 1_5000.bin\n")) << hidden.out;
+  EXPECT_TRUE(Contains(hidden.out, " EEFULL/eeprom 1_5012.bin\n")) << hidden.out;
   EXPECT_TRUE(Contains(Run({"test", "--deleted", "table.bin"}).err,
                        "damaged: the disks after it are listed from their records: EEFULL\n"));
   for (const char *line : {"cut.bin: not a whole dump: 1114112 bytes, a full dump has 33554432\n",

@@ -17,7 +17,9 @@
 // bit 2 lists and extracts through the Unicode exports, as Double
 // Commander and Total Commander do, instead of the ANSI ones; and bit 3 also
 // asks the core what the command's info and list --json report: the dump's
-// facts, and each entry's facts and content.
+// facts, and each entry's facts and content; bit 4 opens the deleted view
+// (the files rebuilt from dead descriptors, the disks after a damaged
+// partition record).
 #ifndef QUARN_FUZZ_FUZZ_ONE_H
 #define QUARN_FUZZ_FUZZ_ONE_H
 
@@ -88,7 +90,9 @@ inline std::size_t ListWide(void *handle, const std::string &target) {
 // into `target`; the number of entries listed.
 inline std::size_t FuzzOne(const std::uint8_t *data, std::size_t size, const std::string &target) {
   const std::vector<std::uint8_t> bytes = DumpOfInput(data, size);
-  void *handle = new TQuarn(TDump::Copy(bytes.data(), bytes.size()), PK_OM_EXTRACT, "fuzz.bin");
+  const TSettings settings{.ShowDeleted = size > 0 && (data[0] & 16) != 0};
+  void *handle =
+      new TQuarn(TDump::Copy(bytes.data(), bytes.size()), PK_OM_EXTRACT, "fuzz.bin", settings);
   if (size > 0 && (data[0] & 4) != 0) {
     const std::size_t listed = ListWide(handle, target);
     CloseArchive(handle);

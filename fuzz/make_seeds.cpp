@@ -55,5 +55,16 @@ int main(int argc, char **argv) {
   FlashBlock eeprom(dump, 0x6000, 0x1000);
   for (std::uint32_t id = 0; id < 6; ++id) eeprom.Chunk(id, std::vector<std::uint8_t>(id + 1, 1));
   Write(dir, "raw-three-disks", 0, dump.Data());
+  // Deleted files in the deleted view: a folder with a file, a chain of two
+  // parts over both blocks, a file rewritten over its earlier version.
+  FlashBlock first(dump, 0x4000, 0x1000), second(dump, 0x5000, 0x1000);
+  first.Part({.Id = 2, .ParentId = 2, .Attr = 0x10});
+  first.Part({.Id = 4, .ParentId = 2, .Attr = 0x10, .Name = "d"}, {}, kDeadMarker);
+  first.Part({.Id = 6, .ParentId = 4, .NextId = 8, .Name = "f"}, {1, 2, 3}, kDeadMarker);
+  second.Part({.Id = 8, .ParentId = 4, .PrevId = 6}, {4, 5}, kDeadMarker);
+  first.Part({.Id = 10, .ParentId = 2, .Name = "r"}, {6}, kDeadMarker);
+  second.Part({.Id = 10, .ParentId = 2, .Name = "r"}, {7});
+  Write(dir, "raw-deleted", 16, dump.Data());
+  Write(dir, "patch-base-deleted", 17 | 8, {0, 0, 0, 0xFF});
   return 0;
 }

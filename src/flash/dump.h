@@ -50,6 +50,7 @@ class TDump {
   // What that view may make: an allowance of its own, so that whatever the
   // dead descriptors hold, the live file systems are listed whole.
   TEntryBudget &DeletedBudget() { return deletedBudget_; }
+  const TEntryBudget &DeletedBudget() const { return deletedBudget_; }
 
   // A partition table whose run of records ended at a damaged record,
   // although valid records follow it: the disks those name are not listed.

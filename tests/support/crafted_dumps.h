@@ -34,6 +34,18 @@ inline DumpBuilder EverySlotLiveDump(const std::string &diskName,
   return dump;
 }
 
+// The same dump with every live descriptor marked dead, as deleting marks
+// them: what the deleted view reads.
+inline DumpBuilder AllDeleted(DumpBuilder dump) {
+  const std::vector<std::uint8_t> &bytes = dump.Data();
+  for (std::uint32_t at = 0; at + 16 <= dump.Size(); at += 16) {
+    if (bytes[at] == 0xC0 && bytes[at + 1] == 0xFF && bytes[at + 2] == 0xFF &&
+        bytes[at + 3] == 0xFF)
+      dump.U32(at, kDeadMarker);
+  }
+  return dump;
+}
+
 // A dump of 256 KiB whose one disk lists 511 blocks of 128 KiB, all over
 // the same bytes, every slot a live descriptor: over four million chunks,
 // every id many times over, all left over for EEPROM block files (EELITE,

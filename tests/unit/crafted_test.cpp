@@ -17,8 +17,8 @@ namespace {
 
 class CraftedTest : public ::testing::Test {
  protected:
-  TQuarn &Open(const DumpBuilder &dump) {
-    TQuarn &archive = opened_.Open(dump);
+  TQuarn &Open(const DumpBuilder &dump, TSettings settings = {}) {
+    TQuarn &archive = opened_.Open(dump, settings);
     EXPECT_TRUE(archive.Opened());
     return archive;
   }
@@ -52,6 +52,26 @@ TEST_F(CraftedTest, ChainsSharingOneTailStopAtTheExtentCap) {
   const TSieFile &first = *(*disk.Entries())[1];
   EXPECT_EQ(first.Extents.Count(), 16001);
   EXPECT_EQ(first.Size, 16001u);
+}
+
+TEST_F(CraftedTest, DeadDescriptorsStayWithinTheDeletedViewsAllowance) {
+  constexpr TSettings kShowDeleted{.ShowDeleted = true};
+  // About 800,000 dead descriptors: collected up to the view's own allowance,
+  // the live one untouched.
+  TQuarn &everySlot = Open(AllDeleted(EverySlotLiveDump("FFS", 0x300000)), kShowDeleted);
+  EXPECT_EQ(everySlot.Disks()[0]->Stats().DeadChunks, 4 * 0x300000u / 16 - 4);
+  EXPECT_EQ(everySlot.Dump().DeletedBudget().Chunks, 0u);
+  EXPECT_EQ(everySlot.Dump().Budget().Chunks, TEntryBudget::kMaxChunks);
+
+  // 16,000 deleted files whose chains run into one tail: the first takes
+  // the tail, each other ends where its next part is taken.
+  TQuarn &shared = Open(AllDeleted(SharedTailDump()), kShowDeleted);
+  const TSieDisk &disk = *shared.Disks()[0];
+  EXPECT_EQ(disk.Stats().DeletedFiles, 16000u);
+  EXPECT_EQ(disk.Stats().DeletedIncomplete, 15999u);
+  std::uint64_t extents = 0;
+  for (const TSieFile *entry : *disk.Entries()) extents += entry->Extents.Count();
+  EXPECT_EQ(extents, 16000u + 16000u);
 }
 
 TEST_F(CraftedTest, ChunksClaimingMoreThanTheirBlock) {

@@ -1021,6 +1021,46 @@ TEST_F(TreeCommandTest, InfoReportsTheDumpAsAWhole) {
   EXPECT_EQ((*info)["disks"].items[1]["holds"].text, "eeprom");
 }
 
+TEST_F(TreeCommandTest, EverythingDeletedComesBackWithTheDeletedView) {
+  // The FFS disk with every descriptor dead: its root too, so its files and
+  // folders stand at the top of FFS/Deleted.
+  Save(quarn::testing::AllDeleted(sample_.Dump), "deleted.bin");
+  EXPECT_FALSE(Contains(Run({"list", "deleted.bin"}).out, "Deleted"));
+  const Outcome listed = Run({"list", "--deleted", "--json", "deleted.bin", "FFS/Deleted"});
+  EXPECT_EQ(listed.code, 0) << listed.err;
+  std::size_t deleted = 0;
+  std::istringstream lines(listed.out);
+  for (std::string line; std::getline(lines, line);) {
+    const std::optional<Json> entry = ParseJson(line);
+    ASSERT_TRUE(entry) << line;
+    deleted += (*entry)["deleted"].boolean ? 1 : 0;
+  }
+  std::size_t files = 0, folders = 0;
+  for (const quarn::testing::SampleEntry &e : sample_.Listing) {
+    // A lost chunk is no file: nothing rebuilds it.
+    if (e.Path.rfind("FFS\\", 0) != 0 || Contains(e.Path, "LostBlocks")) continue;
+    ++(e.Directory() ? folders : files);
+    if (e.Directory()) continue;
+    // Each file back byte for byte, and sound.
+    const std::string path = "FFS/Deleted/" + LinuxPath(e.Path.substr(4));
+    const Outcome bytes = Run({"extract", "-O", "--deleted", "deleted.bin", path});
+    EXPECT_EQ(bytes.code, 0) << path << bytes.err;
+    EXPECT_EQ(bytes.out, std::string(e.Content.begin(), e.Content.end())) << path;
+  }
+  EXPECT_EQ(deleted, files + folders);
+  EXPECT_EQ(Run({"--deleted", "test", "-q", "deleted.bin", "FFS/Deleted"}).code, 0);
+  const std::optional<Json> info =
+      ParseJson(Run({"info", "--json", "--deleted", "deleted.bin"}).out);
+  ASSERT_TRUE(info);
+  EXPECT_TRUE((*info)["deleted_view"].boolean);
+  const Json &ffs = (*info)["disks"].items[0];
+  EXPECT_EQ(ffs["deleted"]["files"].Number(), files);
+  EXPECT_EQ(ffs["deleted"]["complete"].Number(), files);
+  EXPECT_EQ(ffs["deleted"]["folders"].Number(), folders);
+  EXPECT_EQ(ffs["flash"]["live_bytes"].Number(), 0u);
+  EXPECT_EQ(ffs["flash"]["dead_chunks"].Number(), ffs["slots"]["dead"].Number());
+}
+
 TEST_F(TreeCommandTest, InfoNamesEveryDamageWithWhereItLies) {
   // Cut after FFS's first block, with a fourth disk that takes EELITE's
   // name again, with one EEPROM block: it is listed as "EELITE (2)".

@@ -254,6 +254,13 @@ std::vector<std::string> DumpFindings(const TDumpFacts &facts) {
       findings.push_back(disk.ListedAs + "/LostFiles: " + std::to_string(disk.LostFiles) +
                          (disk.LostFiles == 1 ? " entry" : " entries") +
                          " whose folder or first parts are gone");
+    if (disk.DeletedFiles + disk.DeletedFolders > 0)
+      findings.push_back(disk.ListedAs + "/Deleted: " + std::to_string(disk.DeletedFiles) +
+                         (disk.DeletedFiles == 1 ? " file" : " files") + " (" +
+                         std::to_string(disk.DeletedIncomplete) + " incomplete) and " +
+                         std::to_string(disk.DeletedFolders) +
+                         (disk.DeletedFolders == 1 ? " folder" : " folders") +
+                         " rebuilt from dead descriptors");
   }
   return findings;
 }

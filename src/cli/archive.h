@@ -73,7 +73,8 @@ std::size_t ReportEnd(const WalkEnd &end, const std::string &dump);
 // the listing. One line each; none for a sound dump.
 std::vector<std::string> DumpProblems(const TDumpFacts &facts);
 // What the reader found and listed where it could, which is no failure: a
-// disk without its root folder, files and folders in a disk's LostFiles.
+// disk without its root folder, files and folders in a disk's LostFiles,
+// and in the deleted view what its Deleted folder holds.
 std::vector<std::string> DumpFindings(const TDumpFacts &facts);
 // "PATTERN: no such entry in DUMP" for each pattern that selected nothing;
 // returns how many.

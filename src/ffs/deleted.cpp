@@ -156,21 +156,22 @@ TSieFile *TDiskReader::MirrorFolder(TSieFile *deleted, TSieFile *folder) {
   // has no cycle, and its depth is bounded by its entries.
   std::vector<TSieFile *> way;
   for (TSieFile *f = folder; f != nullptr && f != disk_.Root(); f = f->Parent()) way.push_back(f);
+  std::reverse(way.begin(), way.end());
   TSieFile *mirror = deleted;
-  for (auto it = way.rbegin(); it != way.rend(); ++it) {
-    const auto [found, made] = mirrors_.try_emplace(*it, nullptr);
+  for (TSieFile *live : way) {
+    const auto [found, made] = mirrors_.try_emplace(live, nullptr);
     if (made) {
       if (!disk_.Dump().DeletedBudget().TakeEntry()) {
         mirrors_.erase(found);
         return nullptr;
       }
       TSieFile *copy = NewEntry(mirror);
-      copy->Name = (*it)->Name;
-      copy->WideName = (*it)->WideName;
+      copy->Name = live->Name;
+      copy->WideName = live->WideName;
       copy->Attr = kDirectoryAttr;
       copy->Kind = TEntryKind::MadeFolder;
-      copy->Date = (*it)->Date;
-      copy->Time = (*it)->Time;
+      copy->Date = live->Date;
+      copy->Time = live->Time;
       disk_.AddEntry(copy);
       found->second = copy;
     }

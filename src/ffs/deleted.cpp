@@ -165,15 +165,7 @@ TSieFile *TDiskReader::MirrorFolder(TSieFile *deleted, TSieFile *folder) {
         mirrors_.erase(found);
         return nullptr;
       }
-      TSieFile *copy = NewEntry(mirror);
-      copy->Name = live->Name;
-      copy->WideName = live->WideName;
-      copy->Attr = kDirectoryAttr;
-      copy->Kind = TEntryKind::MadeFolder;
-      copy->Date = live->Date;
-      copy->Time = live->Time;
-      disk_.AddEntry(copy);
-      found->second = copy;
+      found->second = NewFolder(mirror, TEntryKind::MadeFolder, nullptr, live);
     }
     mirror = found->second;
   }
@@ -211,13 +203,7 @@ void TDiskReader::ListDeleted() {
     EnsureRoot();
   }
   if (!budget.TakeEntry()) return;
-  TSieFile *deleted = NewEntry(disk_.Root());
-  deleted->Name = "Deleted";
-  deleted->Attr = kDirectoryAttr;
-  deleted->Kind = TEntryKind::Deleted;
-  deleted->Date = disk_.Dump().ArcDate();
-  deleted->Time = disk_.Dump().ArcTime();
-  disk_.AddEntry(deleted);
+  TSieFile *deleted = NewFolder(disk_.Root(), TEntryKind::Deleted, "Deleted");
 
   // The starts by parent id, for the walk below each rebuilt folder.
   std::vector<std::pair<std::uint16_t, int>> byParent;

@@ -181,6 +181,11 @@ class TDiskReader {
 
  private:
   TSieFile *NewEntry(TSieFile *parent);
+  // A folder the reader makes below `parent`, in the disk's list: named and
+  // stamped as `like`, or without one named `name` and stamped with the
+  // dump's own time.
+  TSieFile *NewFolder(TSieFile *parent, TEntryKind kind, const char *name,
+                      const TSieFile *like = nullptr);
   // Whether chunk `q` holds a part header for its own id, with its name
   // inside the image; if so, the part it starts, paired with `data`.
   bool PartFromHeader(const TChunk &q, const TChunk *data, TPartRec &part) const;

@@ -94,14 +94,8 @@ void TDiskReader::ListLeftovers() {
 
   if (kind == DiskKind::Plain) {
     if (!budget_.TakeEntry()) return;
-    TSieFile *folder = NewEntry(disk_.Root());
+    TSieFile *folder = NewFolder(disk_.Root(), TEntryKind::MadeFolder, "LostBlocks");
     folder->ReserveChildren(coming);
-    folder->Name = "LostBlocks";
-    folder->Attr = kDirectoryAttr;
-    folder->Kind = TEntryKind::MadeFolder;
-    folder->Date = date;
-    folder->Time = time;
-    disk_.AddEntry(folder);
     for (int i = 0; i < chunks && budget_.TakeEntry(); ++i) {
       const TChunk &chunk = ChunkList[i];
       TSieFile *block = NewEntry(folder);

@@ -15,6 +15,25 @@ TSieFile *TDiskReader::NewEntry(TSieFile *parent) {
   return entry;
 }
 
+TSieFile *TDiskReader::NewFolder(TSieFile *parent, TEntryKind kind, const char *name,
+                                 const TSieFile *like) {
+  TSieFile *folder = NewEntry(parent);
+  folder->Attr = kDirectoryAttr;
+  folder->Kind = kind;
+  if (like != nullptr) {
+    folder->Name = like->Name;
+    folder->WideName = like->WideName;
+    folder->Date = like->Date;
+    folder->Time = like->Time;
+  } else {
+    folder->Name = name;
+    folder->Date = disk_.Dump().ArcDate();
+    folder->Time = disk_.Dump().ArcTime();
+  }
+  disk_.AddEntry(folder);
+  return folder;
+}
+
 const TPartRec *TDiskReader::FindRootPart() const {
   for (const TPartRec &part : PartList)
     if (part.Id == part.ParentId) return &part;
@@ -153,14 +172,7 @@ void TDiskReader::AdoptChildrenOfFiles() {
       continue;
     }
     if (!budget_.TakeEntry()) return;
-    TSieFile *folder = NewEntry(file->Parent());
-    folder->Name = file->Name;
-    folder->WideName = file->WideName;
-    folder->Attr = kDirectoryAttr;
-    folder->Kind = TEntryKind::MadeFolder;
-    folder->Date = file->Date;
-    folder->Time = file->Time;
-    disk_.AddEntry(folder);
+    TSieFile *folder = NewFolder(file->Parent(), TEntryKind::MadeFolder, nullptr, file);
     while (file->Children().Count() > 0) file->Children()[0]->SetParent(folder);
   }
 }
@@ -226,13 +238,7 @@ bool TDiskReader::FindLostFiles() {
     EnsureRoot();
   }
   if (!budget_.TakeEntry()) return false;
-  TSieFile *folder = NewEntry(disk_.Root());
-  folder->Name = "LostFiles";
-  folder->Attr = kDirectoryAttr;
-  folder->Kind = TEntryKind::LostFiles;
-  folder->Date = disk_.Dump().ArcDate();
-  folder->Time = disk_.Dump().ArcTime();
-  disk_.AddEntry(folder);
+  TSieFile *folder = NewFolder(disk_.Root(), TEntryKind::LostFiles, "LostFiles");
   // Twice at most: the second round takes the starts that only a cycle of
   // parent ids kept from the top.
   for (int round = 0; round < 2; ++round) {

@@ -60,8 +60,11 @@ std::uint32_t TDiskReader::NoteDeadSlot(std::uint32_t blockAddr, std::uint32_t b
 bool TDiskReader::Superseded(const TPartRec &dead) const {
   if (liveHeaders_.empty()) return false;
   const TLiveHeader &live = liveHeaders_[dead.Id];
-  return live.Name != nullptr && live.ParentId == dead.ParentId &&
-         live.NameLength == dead.NameLength &&
+  if (live.Name == nullptr) return false;
+  // A header rewritten alone (a file renamed, moved or given other
+  // attributes) leaves its old header dead and its data live.
+  if (dead.DataChunk == nullptr) return true;
+  return live.ParentId == dead.ParentId && live.NameLength == dead.NameLength &&
          std::memcmp(live.Name, dead.Name, dead.NameLength) == 0;
 }
 

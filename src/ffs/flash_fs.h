@@ -210,7 +210,8 @@ class TDiskReader {
   // Parts paired from the dead chunks, each dead header chunk with a sound
   // header making one; those a live part supersedes are left out.
   void PairDeadParts();
-  // Whether the live part of `dead`'s id has its parent and name.
+  // Whether a live part of `dead`'s id makes it an earlier state of itself:
+  // with its parent and name, or with the data `dead` lacks.
   bool Superseded(const TPartRec &dead) const;
   // The entry rebuilt from dead first part `start` and the dead parts its
   // links lead to, hung under `parent`.

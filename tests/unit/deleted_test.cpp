@@ -36,9 +36,12 @@ TEST_F(FfsTest, DeletedFilesAreRebuiltWhereTheyStood) {
   block.Part({.Id = 4, .ParentId = 2, .Attr = 0x10, .Name = "Pics"});
   block.Part({.Id = 6, .ParentId = 4, .Name = "keep.txt"}, Bytes("K"));
   block.Part({.Id = 36, .ParentId = 2, .Attr = 0x10, .Name = "Deleted"});
-  // A rewritten file: its earlier version is superseded.
+  // A rewritten file: its earlier version is superseded; so is the old
+  // header of a file renamed, whose data stayed live.
   block.Part({.Id = 8, .ParentId = 2, .Name = "doc.txt"}, Bytes("old"), kDeadMarker);
   block.Part({.Id = 8, .ParentId = 2, .Name = "doc.txt"}, Bytes("new"));
+  block.Chunk(38, PartHeaderBytes({.Id = 38, .ParentId = 2, .Name = "was.txt"}), kDeadMarker);
+  block.Part({.Id = 38, .ParentId = 2, .Name = "is.txt"}, Bytes("R"));
   // A file deleted from Pics, whose first id a new file took.
   block.Part({.Id = 10, .ParentId = 4, .NextId = 12, .Name = "gone.jpg"}, Bytes("G1"), kDeadMarker);
   other.Part({.Id = 12, .ParentId = 4, .PrevId = 10}, Bytes("G2"), kDeadMarker);
@@ -63,27 +66,38 @@ TEST_F(FfsTest, DeletedFilesAreRebuiltWhereTheyStood) {
   TQuarn &plain = Open(dump);
   const std::vector<std::string> live = {"FFS 0",         "FFS.BIN 131072",        "FFS\\Deleted 0",
                                          "FFS\\Pics 0",   "FFS\\Pics\\keep.txt 1", "FFS\\doc.txt 3",
-                                         "FFS\\new.txt 1"};
+                                         "FFS\\is.txt 1", "FFS\\new.txt 1"};
   EXPECT_EQ(Described(plain), live);
   const TDiskStats &off = Disk().Stats();
-  EXPECT_EQ(off.DeadChunks, 26u);  // the two that describe nothing are not counted
+  EXPECT_EQ(off.DeadChunks, 27u);  // the two that describe nothing are not counted
   EXPECT_EQ(off.DeletedFiles + off.DeletedFolders, 0u);
 
   TQuarn &shown = Open(dump, kShowDeleted);
-  EXPECT_EQ(Described(shown),
-            (std::vector<std::string>{
-                "FFS 0", "FFS.BIN 131072", "FFS\\Deleted (2) 0", "FFS\\Deleted (2)\\Pics 0",
-                "FFS\\Deleted (2)\\Pics\\gone.jpg 4", "FFS\\Deleted (2)\\Trip 0",
-                "FFS\\Deleted (2)\\Trip\\a.jpg 1", "FFS\\Deleted (2)\\Trip\\sub 0",
-                "FFS\\Deleted (2)\\Trip\\sub\\b.jpg 1", "FFS\\Deleted (2)\\cut.log 1 damaged",
-                "FFS\\Deleted (2)\\dup (2).txt 2", "FFS\\Deleted (2)\\dup.txt 1",
-                "FFS\\Deleted (2)\\x 0", "FFS\\Deleted (2)\\x\\y 0", "FFS\\Deleted 0",
-                "FFS\\Pics 0", "FFS\\Pics\\keep.txt 1", "FFS\\doc.txt 3", "FFS\\new.txt 1"}));
+  EXPECT_EQ(Described(shown), (std::vector<std::string>{"FFS 0",
+                                                        "FFS.BIN 131072",
+                                                        "FFS\\Deleted (2) 0",
+                                                        "FFS\\Deleted (2)\\Pics 0",
+                                                        "FFS\\Deleted (2)\\Pics\\gone.jpg 4",
+                                                        "FFS\\Deleted (2)\\Trip 0",
+                                                        "FFS\\Deleted (2)\\Trip\\a.jpg 1",
+                                                        "FFS\\Deleted (2)\\Trip\\sub 0",
+                                                        "FFS\\Deleted (2)\\Trip\\sub\\b.jpg 1",
+                                                        "FFS\\Deleted (2)\\cut.log 1 damaged",
+                                                        "FFS\\Deleted (2)\\dup (2).txt 2",
+                                                        "FFS\\Deleted (2)\\dup.txt 1",
+                                                        "FFS\\Deleted (2)\\x 0",
+                                                        "FFS\\Deleted (2)\\x\\y 0",
+                                                        "FFS\\Deleted 0",
+                                                        "FFS\\Pics 0",
+                                                        "FFS\\Pics\\keep.txt 1",
+                                                        "FFS\\doc.txt 3",
+                                                        "FFS\\is.txt 1",
+                                                        "FFS\\new.txt 1"}));
   const TDiskStats &on = Disk().Stats();
   EXPECT_EQ(on.DeletedFiles, 6u);
   EXPECT_EQ(on.DeletedIncomplete, 1u);
   EXPECT_EQ(on.DeletedFolders, 4u);
-  EXPECT_EQ(on.DeadPartsSuperseded, 1u);
+  EXPECT_EQ(on.DeadPartsSuperseded, 2u);
   EXPECT_EQ(on.DeadPartsUnreached, 1u);  // the tail without its head
 
   // The rebuilt files extract byte for byte; the cut one says so.

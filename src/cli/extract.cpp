@@ -158,7 +158,7 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   }
   Tell(safe.path);
   progress_.StartFile(entry.path, entry.size);
-  const int result = archive.Extract(rootText_ + safe.path);
+  const int result = archive.Process(PK_EXTRACT, rootText_ + safe.path);
 #ifndef _WIN32
   // Read-only as the entry is, once its bytes and times are set.
   if (entry.readOnly && (result == E_SUCCESS || result == E_BAD_DATA)) {
@@ -214,9 +214,9 @@ int Extraction::Run(HostArchive &archive, Selection &selection) {
 // stderr.
 int ExtractToStdout(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive =
+      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.quiet);
   if (!archive) return exitCode;
-  if (!options.quiet) WarnIfNotDump(options.dump);
   CatchInterrupt();
   PrepareStdoutForBytes();
   Selection selection(options.patterns, NativePathStyle(), options.excludes);
@@ -232,7 +232,7 @@ int ExtractToStdout(const Options &options) {
   const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
     if (entry.directory) return true;
     if (options.verbose) std::fprintf(stderr, "%s\n", DisplayPath(entry.path).c_str());
-    const int result = archive->WriteContent(write);
+    const int result = archive->Inspector().WriteCurrent(write);
     if (InterruptRequested()) {
       PrintError("interrupted: " + DisplayPath(entry.path) + " is incomplete");
       code = kExitInterrupted;
@@ -272,9 +272,9 @@ int RunExtract(const Options &options) {
   std::unique_ptr<HostArchive> archive;
   int exitCode = kExitOk;
   if (planned) {
-    std::unique_ptr<HostArchive> listing = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
+    std::unique_ptr<HostArchive> listing =
+        HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.quiet);
     if (!listing) return exitCode;
-    if (!options.quiet) WarnIfNotDump(options.dump);
     listing->Walk(selection, [&plan](const Entry &entry) {
       ++plan.entries;
       if (!entry.directory) plan.bytes += entry.size;
@@ -283,9 +283,8 @@ int RunExtract(const Options &options) {
   } else {
     // Opened for extraction right away; its first entry tells whether there
     // is anything to extract before the output folder is made.
-    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode);
+    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode, !options.quiet);
     if (!archive) return exitCode;
-    if (!options.quiet) WarnIfNotDump(options.dump);
     plan.entries = archive->Empty() ? 0 : 1;
   }
   // Patterns that matched nothing are told before anything is written, when
@@ -306,7 +305,7 @@ int RunExtract(const Options &options) {
   }
 
   if (planned) {
-    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode);
+    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode, false);
     if (!archive) return exitCode;
   }
   CatchInterrupt();

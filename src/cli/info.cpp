@@ -339,11 +339,12 @@ void PrintJson(const Options &options, const TDumpFacts &facts,
 
 int RunInfo(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
-  if (!archive) return exitCode;
   // No warning for a file that is not a dump: the report says what it is.
+  std::unique_ptr<HostArchive> archive =
+      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, false);
+  if (!archive) return exitCode;
 
-  const TDumpFacts facts = archive->DumpFacts();
+  const TDumpFacts facts = archive->Inspector().Dump();
   std::vector<DiskReport> reports(facts.Disks.size());
   for (std::size_t d = 0; d < facts.Disks.size(); ++d) {
     if (facts.Disks[d].CutByLimit) {
@@ -360,7 +361,7 @@ int RunInfo(const Options &options) {
   Selection everything({}, NativePathStyle());
   const WalkEnd end = archive->Walk(everything, [&](const Entry &entry) {
     ++entries;
-    if (archive->Facts(entryFacts) && entryFacts.Disk >= 0 &&
+    if (archive->Inspector().Current(entryFacts) && entryFacts.Disk >= 0 &&
         static_cast<std::size_t>(entryFacts.Disk) < reports.size()) {
       std::vector<Damage> &found = reports[static_cast<std::size_t>(entryFacts.Disk)].damage;
       if (!entryFacts.Problem.empty()) {

@@ -38,9 +38,9 @@ void PrintTable(const std::vector<Entry> &entries) {
 
 int RunList(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive =
+      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, true);
   if (!archive) return exitCode;
-  WarnIfNotDump(options.dump);
   Selection selection(options.patterns, NativePathStyle(), options.excludes);
 
   std::vector<Entry> entries;
@@ -52,7 +52,7 @@ int RunList(const Options &options) {
       return true;
     }
     line.clear();
-    AppendEntryJson(line, entry, archive->Facts(facts) ? &facts : nullptr);
+    AppendEntryJson(line, entry, archive->Inspector().Current(facts) ? &facts : nullptr);
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);
     return true;

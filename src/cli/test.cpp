@@ -11,9 +11,9 @@ int RunTest(const Options &options) {
   // Opened for listing: testing writes nothing, so closing must not touch
   // any folder either.
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive =
+      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.quiet);
   if (!archive) return exitCode;
-  if (!options.quiet) WarnIfNotDump(options.dump);
   CatchInterrupt();
   Selection selection(options.patterns, NativePathStyle(), options.excludes);
 
@@ -21,7 +21,7 @@ int RunTest(const Options &options) {
   std::size_t files = 0, folders = 0, errors = 0;
   std::uint64_t size = 0;
   const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
-    const int result = archive->Test();
+    const int result = archive->Process(PK_TEST);
     if (result != E_SUCCESS) {
       PrintError(DisplayPath(entry.path) + ": " + archive->Why(result));
       ++errors;
@@ -33,7 +33,7 @@ int RunTest(const Options &options) {
     }
     return true;
   });
-  const TDumpFacts facts = archive->DumpFacts();
+  const TDumpFacts facts = archive->Inspector().Dump();
   archive.reset();
 
   errors += ReportEnd(end, options.dump);

@@ -50,7 +50,7 @@ class Extraction {
       : options_(options),
         root_(root),
         rootText_(WithSeparator(Utf8FromPath(root))),
-        progress_(totalBytes, StderrIsTerminal() && !options.quiet) {}
+        progress_(totalBytes, StderrIsTerminal() && !options.Has(kQuiet)) {}
 
   // Returns the exit code.
   int Run(HostArchive &archive, Selection &selection);
@@ -82,7 +82,7 @@ void Extraction::Report(const std::string &message) {
 }
 
 void Extraction::Tell(const std::string &path) {
-  if (!options_.verbose) return;
+  if (!options_.Has(kVerbose)) return;
   progress_.Clear();
   std::printf("%s\n", DisplayPath(path).c_str());
   std::fflush(stdout);
@@ -113,11 +113,11 @@ std::string Extraction::PrepareFileTarget(const fs::path &target, bool &skip) {
   const fs::file_status status = fs::symlink_status(target, error);
   if (status.type() == fs::file_type::not_found) return {};
   if (fs::is_directory(status)) return "cannot create file: a folder of that name is in the way";
-  if (options_.keep) {
+  if (options_.Has(kKeep)) {
     skip = true;
     return {};
   }
-  if (!options_.overwrite) return "exists, not overwritten (use --overwrite or --keep)";
+  if (!options_.Has(kOverwrite)) return "exists, not overwritten (use --overwrite or --keep)";
   // Removed rather than written over: the plugin writes from the start of
   // an existing file, and a link in its place would be followed.
   fs::remove(target, error);
@@ -127,7 +127,7 @@ std::string Extraction::PrepareFileTarget(const fs::path &target, bool &skip) {
 
 bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   const SafePath safe = MakeSafePath(entry.path, NativePathStyle());
-  if (safe.renamed && !options_.quiet)
+  if (safe.renamed && !options_.Has(kQuiet))
     Report("renamed: " + DisplayPath(entry.path) + " -> " + DisplayPath(safe.path));
   const fs::path target = root_ / PathFromUtf8(safe.path);
 
@@ -200,7 +200,7 @@ int Extraction::Run(HostArchive &archive, Selection &selection) {
   if (end.stopped) return kExitInterrupted;
   failures_ += ReportEnd(end, options_.dump);
   if (end.interrupted) return kExitInterrupted;
-  if (!options_.quiet) {
+  if (!options_.Has(kQuiet)) {
     PrintSummary(failures_, folders_, files_, bytes_);
     if (skipped_ > 0) std::printf("Skipped: %zu (they exist)\n", skipped_);
   }
@@ -215,7 +215,7 @@ int Extraction::Run(HostArchive &archive, Selection &selection) {
 int ExtractToStdout(const Options &options) {
   int exitCode = kExitOk;
   std::unique_ptr<HostArchive> archive =
-      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.quiet);
+      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.Has(kQuiet));
   if (!archive) return exitCode;
   CatchInterrupt();
   PrepareStdoutForBytes();
@@ -231,7 +231,7 @@ int ExtractToStdout(const Options &options) {
   int code = kExitOk;
   const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
     if (entry.directory) return true;
-    if (options.verbose) std::fprintf(stderr, "%s\n", DisplayPath(entry.path).c_str());
+    if (options.Has(kVerbose)) std::fprintf(stderr, "%s\n", DisplayPath(entry.path).c_str());
     const int result = archive->Inspector().WriteCurrent(write);
     if (InterruptRequested()) {
       PrintError("interrupted: " + DisplayPath(entry.path) + " is incomplete");
@@ -258,7 +258,7 @@ int ExtractToStdout(const Options &options) {
 }  // namespace
 
 int RunExtract(const Options &options) {
-  if (options.toStdout) return ExtractToStdout(options);
+  if (options.Has(kStdout)) return ExtractToStdout(options);
   // First a listing pass, as a file manager lists before it extracts: it
   // gives the progress display its total and finds patterns that match
   // nothing before anything is written. With neither a display nor a
@@ -266,14 +266,14 @@ int RunExtract(const Options &options) {
   // once.
   Selection selection(options.patterns, NativePathStyle(), options.excludes);
   Plan plan;
-  const bool progress = StderrIsTerminal() && !options.quiet;
+  const bool progress = StderrIsTerminal() && !options.Has(kQuiet);
   // A pipe can be read only once: it is extracted in one pass.
   const bool planned = (!selection.SelectsAll() || progress) && !IsStream(options.dump);
   std::unique_ptr<HostArchive> archive;
   int exitCode = kExitOk;
   if (planned) {
     std::unique_ptr<HostArchive> listing =
-        HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.quiet);
+        HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.Has(kQuiet));
     if (!listing) return exitCode;
     listing->Walk(selection, [&plan](const Entry &entry) {
       ++plan.entries;
@@ -283,7 +283,7 @@ int RunExtract(const Options &options) {
   } else {
     // Opened for extraction right away; its first entry tells whether there
     // is anything to extract before the output folder is made.
-    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode, !options.quiet);
+    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode, !options.Has(kQuiet));
     if (!archive) return exitCode;
     plan.entries = archive->Empty() ? 0 : 1;
   }
@@ -291,7 +291,7 @@ int RunExtract(const Options &options) {
   // a listing pass came first; after the extraction otherwise.
   const bool someUnmatched = planned && ReportUnmatched(selection, options.dump) > 0;
   if (plan.entries == 0) {
-    if (!options.quiet) std::printf("No files to extract\n");
+    if (!options.Has(kQuiet)) std::printf("No files to extract\n");
     return someUnmatched ? kExitSomeFailed : kExitOk;
   }
 

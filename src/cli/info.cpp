@@ -168,7 +168,7 @@ void PrintPlain(const Options &options, const TDumpFacts &facts,
     const std::vector<BlockRun> runs = Runs(disk.Blocks);
     std::string at;
     for (std::size_t i = 0; i < runs.size(); ++i) {
-      if (i == kRunsShown && !options.verbose) {
+      if (i == kRunsShown && !options.Has(kVerbose)) {
         at += ", ... (" + std::to_string(runs.size()) + " runs; -v shows all)";
         break;
       }
@@ -246,7 +246,7 @@ void PrintPlain(const Options &options, const TDumpFacts &facts,
   for (std::size_t d = 0; d < reports.size(); ++d) {
     const std::vector<Damage> &found = reports[d].damage;
     for (std::size_t i = 0; i < found.size(); ++i) {
-      if (i == kDamageShown && !options.verbose) {
+      if (i == kDamageShown && !options.Has(kVerbose)) {
         more.push_back(std::to_string(found.size() - kDamageShown) + " more on " +
                        facts.Disks[d].ListedAs);
         break;
@@ -382,7 +382,7 @@ int RunInfo(const Options &options) {
     const std::uintmax_t size = fs::file_size(PathFromUtf8(options.dump), error);
     if (!error) fileSize = size;
   }
-  if (options.json)
+  if (options.Has(kJson))
     PrintJson(options, facts, fileSize, reports, entries, damaged);
   else
     PrintPlain(options, facts, fileSize, reports, entries, damaged);

@@ -47,7 +47,7 @@ int RunList(const Options &options) {
   TEntryFacts facts;
   std::string line;
   const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
-    if (!options.json) {
+    if (!options.Has(kJson)) {
       entries.push_back(entry);
       return true;
     }
@@ -59,7 +59,7 @@ int RunList(const Options &options) {
   });
   archive.reset();
 
-  if (!options.json) PrintTable(entries);
+  if (!options.Has(kJson)) PrintTable(entries);
   const std::size_t failures =
       ReportEnd(end, options.dump) + ReportUnmatched(selection, options.dump);
   return failures == 0 ? kExitOk : kExitSomeFailed;

@@ -12,12 +12,12 @@ int RunTest(const Options &options) {
   // any folder either.
   int exitCode = kExitOk;
   std::unique_ptr<HostArchive> archive =
-      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.quiet);
+      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.Has(kQuiet));
   if (!archive) return exitCode;
   CatchInterrupt();
   Selection selection(options.patterns, NativePathStyle(), options.excludes);
 
-  if (!options.quiet) std::printf("Testing archive: %s\n\n", options.dump.c_str());
+  if (!options.Has(kQuiet)) std::printf("Testing archive: %s\n\n", options.dump.c_str());
   std::size_t files = 0, folders = 0, errors = 0;
   std::uint64_t size = 0;
   const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
@@ -45,7 +45,7 @@ int RunTest(const Options &options) {
     PrintError(options.dump + ": " + problem);
     ++errors;
   }
-  if (!options.quiet) {
+  if (!options.Has(kQuiet)) {
     const std::vector<std::string> findings = DumpFindings(facts);
     for (const std::string &finding : findings)
       std::printf("Found: %s\n", DisplayPath(finding).c_str());

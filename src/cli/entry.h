@@ -66,7 +66,7 @@ class JsonWriter {
   JsonWriter &Array() { return Open('['); }
   JsonWriter &End();  // of the innermost object or array
   JsonWriter &Key(std::string_view name);
-  JsonWriter &String(std::string_view text);  // as AppendJsonString writes it
+  JsonWriter &String(std::string_view text);  // as JsonString writes it
   JsonWriter &Bool(bool value) { return Literal(value ? "true" : "false"); }
   JsonWriter &Null() { return Literal("null"); }
   template <typename Integer>
@@ -96,8 +96,6 @@ std::string JsonString(std::string_view text);
 // With `facts`, followed by where the entry lies:
 // ,"disk":"FFS","ids":[N,...],"extents":[[offset,length],...]|null,"complete":true
 void AppendEntryJson(std::string &out, const Entry &entry, const TEntryFacts *facts = nullptr);
-// `text` as a JSON string literal appended to `out`.
-void AppendJsonString(std::string &out, std::string_view text);
 
 }  // namespace quarn::cli
 

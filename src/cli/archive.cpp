@@ -257,9 +257,8 @@ std::vector<std::string> DumpProblems(const TDumpFacts &facts) {
     std::string disks;
     for (const std::string &name : facts.DisksAfterDamage)
       disks += (disks.empty() ? "" : ", ") + name;
-    char offset[16];
-    std::snprintf(offset, sizeof offset, "0x%08X", facts.DamagedRecordOffset);
-    problems.push_back(std::string("the partition record at ") + offset + " is damaged: " +
+    problems.push_back("the partition record at " + Hex(facts.DamagedRecordOffset) +
+                       " is damaged: " +
                        (facts.ShowsDeleted ? "the disks after it are listed from their records: "
                                            : "the disks after it are not listed: ") +
                        disks);

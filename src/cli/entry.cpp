@@ -108,6 +108,12 @@ std::string FormatDateTime(const DateTime &time, char separator) {
   return text;
 }
 
+std::string Hex(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
 std::string EntryDateTime(const Entry &entry) {
   return entry.timeValid ? FormatDateTime(entry.time) : std::string(19, ' ');
 }

@@ -49,6 +49,8 @@ Entry EntryFromHeader(const tHeaderDataExW &header);
 
 // "2005-03-01 12:00:00", or with 'T' as the separator "2005-03-01T12:00:00".
 std::string FormatDateTime(const DateTime &time, char separator = ' ');
+// "0x0012ABCD": at least eight hex digits, as offsets and addresses are shown.
+std::string Hex(std::uint64_t value);
 // The entry's date and time for a table: as above, or blank (as wide) when
 // the dump gave it none.
 std::string EntryDateTime(const Entry &entry);

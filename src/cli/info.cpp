@@ -46,12 +46,6 @@ std::vector<BlockRun> Runs(const std::vector<TBlockFacts> &blocks) {
   return runs;
 }
 
-std::string Hex(std::uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
-  return text;
-}
-
 // Where a phone address lies in the dump.
 std::uint32_t DumpOffset(std::uint32_t address) { return address & (FlashWindowSize - 1); }
 

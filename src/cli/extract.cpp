@@ -38,12 +38,6 @@ bool IsInside(const fs::path &root, const fs::path &path) {
   return true;
 }
 
-// What was asked for, found in a listing pass before anything is written.
-struct Plan {
-  std::uint64_t bytes = 0;
-  std::size_t entries = 0;
-};
-
 class Extraction {
  public:
   Extraction(const Options &options, const fs::path &root, std::uint64_t totalBytes)
@@ -246,12 +240,9 @@ int ExtractToStdout(const Options &options) {
     return code == kExitOk;
   });
   if (end.stopped) return code;
-  if (end.interrupted) {
-    PrintError("interrupted");
-    return kExitInterrupted;
-  }
-  archive.reset();
-  failures += ReportEnd(end, options.dump) + ReportUnmatched(selection, options.dump);
+  failures += ReportEnd(end, options.dump);
+  if (end.interrupted) return kExitInterrupted;
+  failures += ReportUnmatched(selection, options.dump);
   return failures == 0 ? kExitOk : kExitSomeFailed;
 }
 
@@ -265,7 +256,8 @@ int RunExtract(const Options &options) {
   // selection it would find nothing to act on, and the dump is read only
   // once.
   Selection selection(options.patterns, NativePathStyle(), options.excludes);
-  Plan plan;
+  std::uint64_t bytes = 0;  // what was asked for, found before anything is written
+  std::size_t entries = 0;
   const bool progress = StderrIsTerminal() && !options.Has(kQuiet);
   // A pipe can be read only once: it is extracted in one pass.
   const bool planned = (!selection.SelectsAll() || progress) && !IsStream(options.dump);
@@ -275,9 +267,9 @@ int RunExtract(const Options &options) {
     std::unique_ptr<HostArchive> listing =
         HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.Has(kQuiet));
     if (!listing) return exitCode;
-    listing->Walk(selection, [&plan](const Entry &entry) {
-      ++plan.entries;
-      if (!entry.directory) plan.bytes += entry.size;
+    listing->Walk(selection, [&bytes, &entries](const Entry &entry) {
+      ++entries;
+      if (!entry.directory) bytes += entry.size;
       return true;
     });
   } else {
@@ -285,12 +277,12 @@ int RunExtract(const Options &options) {
     // is anything to extract before the output folder is made.
     archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode, !options.Has(kQuiet));
     if (!archive) return exitCode;
-    plan.entries = archive->Empty() ? 0 : 1;
+    entries = archive->Empty() ? 0 : 1;
   }
   // Patterns that matched nothing are told before anything is written, when
   // a listing pass came first; after the extraction otherwise.
   const bool someUnmatched = planned && ReportUnmatched(selection, options.dump) > 0;
-  if (plan.entries == 0) {
+  if (entries == 0) {
     if (!options.Has(kQuiet)) std::printf("No files to extract\n");
     return someUnmatched ? kExitSomeFailed : kExitOk;
   }
@@ -309,7 +301,7 @@ int RunExtract(const Options &options) {
     if (!archive) return exitCode;
   }
   CatchInterrupt();
-  Extraction extraction(options, root, plan.bytes);
+  Extraction extraction(options, root, bytes);
   const int code = extraction.Run(*archive, selection);
   // Closing lets the plugin stamp the folders that this extraction created.
   archive.reset();

@@ -128,15 +128,11 @@ int Run(int argc, char **argv) {
     return kExitUsage;
   }
   const std::string_view name = argv[1];
-  if (name == "-h" || name == "--help") {
+  if (name == "-h" || name == "--help" || (name == "help" && argc == 2)) {
     std::fputs(kUsage, stdout);
     return kExitOk;
   }
   if (name == "help") {
-    if (argc == 2) {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    }
     const CommandSpec *command = FindCommand(argv[2]);
     if (command == nullptr) return UsageError("unknown command " + std::string(argv[2]));
     if (argc > 3) return UsageError("help takes one command");

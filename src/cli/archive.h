@@ -87,7 +87,7 @@ class HostArchive {
   int Process(int operation, const std::string &targetPath = {});
   // What `result`, a failure of the entry the walk handed over last, means:
   // for bad data the core's reason ("incomplete: the chain ends at a missing
-  // part"), else ResultMessage's words.
+  // part"), else what the result code means ("write error (disk full?)").
   std::string Why(int result) const;
 
   // What the core knows beyond the records (plugin/inspect.h), of the

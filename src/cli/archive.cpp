@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/commands.h"
 #include "cli/os.h"
 #include "cli/progress.h"
 #include "flash/dump_format.h"
@@ -31,11 +32,12 @@ int WCX_CALL OnProgress(char *, int bytes) {
 // always hand one over.
 int WCX_CALL OnChangeVolume(char *, int) { return 0; }
 
-}  // namespace
-
-void PrintError(const std::string &message) {
-  std::fprintf(stderr, "quarn: %s\n", message.c_str());
-}
+// Whether `path` names a readable regular file, told apart the way the user
+// needs it; the plugin itself only knows "cannot open".
+struct InputProblem {
+  ExitCode code = kExitOk;
+  std::string message;  // "<path>: no such file" etc.; empty when fine
+};
 
 InputProblem CheckInputFile(const std::string &path) {
   std::error_code error;
@@ -52,6 +54,12 @@ InputProblem CheckInputFile(const std::string &path) {
   std::fclose(file);
   return {};
 }
+
+// CanYouHandleThisFile's answer with a reason a person can act on.
+struct DumpVerdict {
+  bool isDump = false;
+  std::string reason;  // "Siemens flash dump" or why not
+};
 
 DumpVerdict JudgeDump(const std::string &path) {
   std::uint64_t size = 0;
@@ -76,14 +84,7 @@ DumpVerdict JudgeDump(const std::string &path) {
   return {false, "not a Siemens flash dump (cannot be read)"};
 }
 
-void WarnIfNotDump(const std::string &path) {
-  // A pipe's bytes are the plugin's: there is nothing left to judge.
-  if (IsStream(path)) return;
-  const DumpVerdict verdict = JudgeDump(path);
-  if (!verdict.isDump)
-    PrintError("warning: " + path + ": " + verdict.reason + "; reading it anyway");
-}
-
+// What a ProcessFile result means, e.g. "write error (disk full?)".
 std::string ResultMessage(int result) {
   switch (result) {
     case E_SUCCESS:
@@ -105,6 +106,30 @@ std::string ResultMessage(int result) {
   }
 }
 
+}  // namespace
+
+void PrintError(const std::string &message) {
+  std::fprintf(stderr, "quarn: %s\n", message.c_str());
+}
+
+int RunProbe(const std::vector<std::string> &files) {
+  ExitCode firstProblem = kExitOk;
+  bool someAreNotDumps = false;
+  for (const std::string &file : files) {
+    const InputProblem problem = CheckInputFile(file);
+    if (problem.code != kExitOk) {
+      PrintError(problem.message);
+      if (firstProblem == kExitOk) firstProblem = problem.code;
+      continue;
+    }
+    const DumpVerdict verdict = JudgeDump(file);
+    std::printf("%s: %s\n", file.c_str(), verdict.reason.c_str());
+    if (!verdict.isDump) someAreNotDumps = true;
+  }
+  if (firstProblem != kExitOk) return firstProblem;
+  return someAreNotDumps ? kExitSomeFailed : kExitOk;
+}
+
 void PrintSummary(std::size_t errors, std::size_t folders, std::size_t files, std::uint64_t bytes) {
   if (errors == 0) {
     std::printf("Everything is Ok\n\n");
@@ -115,8 +140,8 @@ void PrintSummary(std::size_t errors, std::size_t folders, std::size_t files, st
               static_cast<unsigned long long>(bytes));
 }
 
-std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int openMode,
-                                               int &exitCode) {
+std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int openMode, int &exitCode,
+                                               bool warn) {
   InputProblem problem = CheckInputFile(path);
   const auto fail = [&problem, &exitCode](InputProblem found) -> std::unique_ptr<HostArchive> {
     if (found.code != kExitOk) problem = std::move(found);
@@ -168,6 +193,12 @@ std::unique_ptr<HostArchive> HostArchive::Open(const std::string &path, int open
   // The order Double Commander uses: both callbacks right after opening.
   SetChangeVolProc(handle, OnChangeVolume);
   SetProcessDataProc(handle, OnProgress);
+  // A pipe's bytes are the plugin's: there is nothing left to judge.
+  if (warn && !held) {
+    const DumpVerdict verdict = JudgeDump(path);
+    if (!verdict.isDump)
+      PrintError("warning: " + path + ": " + verdict.reason + "; reading it anyway");
+  }
   return std::unique_ptr<HostArchive>(new HostArchive(handle));
 }
 
@@ -176,17 +207,9 @@ HostArchive::~HostArchive() {
   CloseArchive(handle_);
 }
 
-TInspector &HostArchive::Inspector() {
+const TInspector &HostArchive::Inspector() {
   if (!inspector_) inspector_ = std::make_unique<TInspector>(handle_);
   return *inspector_;
-}
-
-bool HostArchive::Facts(TEntryFacts &facts) { return Inspector().Current(facts); }
-
-TDumpFacts HostArchive::DumpFacts() { return Inspector().Dump(); }
-
-int HostArchive::WriteContent(const std::function<bool(const std::uint8_t *, std::size_t)> &write) {
-  return Inspector().WriteCurrent(write);
 }
 
 int HostArchive::Next(Entry &entry) {
@@ -220,7 +243,7 @@ WalkEnd HostArchive::Walk(Selection &selection, const std::function<bool(const E
       end.stopped = true;
       break;
     }
-    if (!processed_ && (end.result = Skip()) != E_SUCCESS) break;
+    if (!processed_ && (end.result = Process(PK_SKIP)) != E_SUCCESS) break;
   }
   return end;
 }
@@ -234,9 +257,8 @@ std::vector<std::string> DumpProblems(const TDumpFacts &facts) {
     std::string disks;
     for (const std::string &name : facts.DisksAfterDamage)
       disks += (disks.empty() ? "" : ", ") + name;
-    char offset[16];
-    std::snprintf(offset, sizeof offset, "0x%08X", facts.DamagedRecordOffset);
-    problems.push_back(std::string("the partition record at ") + offset + " is damaged: " +
+    problems.push_back("the partition record at " + Hex(facts.DamagedRecordOffset) +
+                       " is damaged: " +
                        (facts.ShowsDeleted ? "the disks after it are listed from their records: "
                                            : "the disks after it are not listed: ") +
                        disks);
@@ -281,31 +303,19 @@ std::size_t ReportUnmatched(const Selection &selection, const std::string &dump)
   return unmatched.size();
 }
 
-int HostArchive::Skip() {
-  char empty[1] = "";
-  processed_ = true;
-  return ProcessFile(handle_, PK_SKIP, nullptr, empty);
-}
-
-int HostArchive::Test() {
-  char empty[1] = "";
-  processed_ = true;
-  return ProcessFile(handle_, PK_TEST, nullptr, empty);
-}
-
 std::string HostArchive::Why(int result) const {
   std::string problem = result == E_BAD_DATA ? EntryProblem(handle_) : std::string();
   return problem.empty() ? ResultMessage(result) : problem;
 }
 
-int HostArchive::Extract(const std::string &targetPath) {
+int HostArchive::Process(int operation, const std::string &targetPath) {
   processed_ = true;
   std::u16string wide;
   if (Utf16FromUtf8(targetPath, wide))
-    return ProcessFileW(handle_, PK_EXTRACT, nullptr, reinterpret_cast<WCX_WCHAR *>(wide.data()));
+    return ProcessFileW(handle_, operation, nullptr, reinterpret_cast<WCX_WCHAR *>(wide.data()));
   // A Linux folder whose name is not UTF-8 is named in bytes.
   std::string narrow = targetPath;
-  return ProcessFile(handle_, PK_EXTRACT, nullptr, narrow.data());
+  return ProcessFile(handle_, operation, nullptr, narrow.data());
 }
 
 void SetProgressSink(ProgressBar *bar) { progressSink = bar; }

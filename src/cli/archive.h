@@ -34,26 +34,6 @@ enum ExitCode : int {
 // Writes "quarn: <message>" to stderr.
 void PrintError(const std::string &message);
 
-// Whether `path` names a readable regular file, told apart the way the user
-// needs it; the plugin itself only knows "cannot open".
-struct InputProblem {
-  ExitCode code = kExitOk;
-  std::string message;  // "<path>: no such file" etc.; empty when fine
-};
-InputProblem CheckInputFile(const std::string &path);
-
-// CanYouHandleThisFile's answer with a reason a person can act on.
-struct DumpVerdict {
-  bool isDump = false;
-  std::string reason;  // "Siemens flash dump" or why not
-};
-DumpVerdict JudgeDump(const std::string &path);
-// The plugin opens any file; the command says so when it is not a dump.
-void WarnIfNotDump(const std::string &path);
-
-// What a ProcessFile result means, e.g. "write error (disk full?)".
-std::string ResultMessage(int result);
-
 // The closing lines of extract and test, as 7-Zip writes them: "Everything
 // is Ok" only when nothing failed, then the counts.
 void PrintSummary(std::size_t errors, std::size_t folders, std::size_t files, std::uint64_t bytes);
@@ -85,8 +65,10 @@ class HostArchive {
  public:
   // Checks the file, then opens it in `openMode` (PK_OM_LIST or
   // PK_OM_EXTRACT). On failure returns null, with the problem told on stderr
-  // and its exit code in `exitCode`.
-  static std::unique_ptr<HostArchive> Open(const std::string &path, int openMode, int &exitCode);
+  // and its exit code in `exitCode`. With `warn`, says so on stderr when
+  // the file is no dump: the plugin opens any file.
+  static std::unique_ptr<HostArchive> Open(const std::string &path, int openMode, int &exitCode,
+                                           bool warn);
   ~HostArchive();
   HostArchive(const HostArchive &) = delete;
   HostArchive &operator=(const HostArchive &) = delete;
@@ -100,29 +82,21 @@ class HostArchive {
   // Whether the listing has no entry at all; reads the first one ahead.
   bool Empty();
 
-  // ProcessFile on the entry the walk handed over last; Extract's target is
-  // a UTF-8 path.
-  int Skip();
-  int Test();
-  int Extract(const std::string &targetPath);
+  // ProcessFile on the entry the walk handed over last: PK_SKIP or PK_TEST;
+  // PK_EXTRACT to a UTF-8 path.
+  int Process(int operation, const std::string &targetPath = {});
   // What `result`, a failure of the entry the walk handed over last, means:
   // for bad data the core's reason ("incomplete: the chain ends at a missing
-  // part"), else ResultMessage's words.
+  // part"), else what the result code means ("write error (disk full?)").
   std::string Why(int result) const;
 
-  // What the core knows beyond the records (plugin/inspect.h): of the entry
-  // Next returned last (false when there is none), and of the whole dump.
-  bool Facts(TEntryFacts &facts);
-  TDumpFacts DumpFacts();
-  // Hands `write` the content of the entry Next returned last, exactly as
-  // Extract writes it; the result as Extract gives it (E_EWRITE when `write`
-  // answered false).
-  int WriteContent(const std::function<bool(const std::uint8_t *, std::size_t)> &write);
+  // What the core knows beyond the records (plugin/inspect.h), of the
+  // entry the walk handed over last and of the whole dump.
+  const TInspector &Inspector();
 
  private:
   explicit HostArchive(void *handle)
       : handle_(handle), header_(std::make_unique<tHeaderDataExW>()) {}
-  TInspector &Inspector();
   // ReadHeader: 0 with `entry` filled, E_END_ARCHIVE at the end, or an error.
   int Next(Entry &entry);
 

@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include <optional>
+
 namespace quarn::cli {
 
 namespace {
@@ -161,7 +163,7 @@ class Parser {
       : command_(command), argc_(argc), argv_(argv) {}
 
   // Returns an error message, or an empty string.
-  std::string Parse(Arguments &args) {
+  std::string Parse(Options &args) {
     bool optionsEnded = false;
     for (i_ = 2; i_ < argc_; ++i_) {
       const std::string_view arg = argv_[i_];
@@ -181,7 +183,7 @@ class Parser {
   }
 
  private:
-  std::string Long(std::string_view arg, Arguments &args) {
+  std::string Long(std::string_view arg, Options &args) {
     const std::size_t equals = arg.find('=');
     const std::string_view name =
         arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2);
@@ -196,7 +198,7 @@ class Parser {
     return Take(*option, spelling, value, args);
   }
 
-  std::string Short(std::string_view arg, Arguments &args) {
+  std::string Short(std::string_view arg, Options &args) {
     // "-overwrite" is --overwrite with a dash missing, not -o with the
     // folder "verwrite".
     const std::string_view word = arg.substr(1);
@@ -224,7 +226,7 @@ class Parser {
   }
 
   std::string Take(const OptionSpec &option, const std::string &spelling,
-                   std::optional<std::string> value, Arguments &args) {
+                   std::optional<std::string> value, Options &args) {
     if ((option.commands & command_.id) == 0)
       return spelling + " does not apply to " + command_.name;
     if (option.takesValue && !value) {
@@ -232,11 +234,11 @@ class Parser {
       value = argv_[++i_];
     }
     if (option.id == kOutput) {
-      if (args.output)
+      if (args.Has(kOutput))
         return "the output folder is given twice (" + args.given[kOutput] + " and " + spelling +
                ")";
       if (value->empty()) return "the output folder name is empty";
-      args.output = *value;
+      args.outputDir = *value;
     } else if (option.id == kExclude) {
       if (value->empty()) return spelling + " needs a pattern";
       args.excludes.push_back(*value);
@@ -253,11 +255,11 @@ class Parser {
 
 }  // namespace
 
-std::string ParseArguments(const CommandSpec &command, int argc, char **argv, Arguments &args) {
+std::string ParseArguments(const CommandSpec &command, int argc, char **argv, Options &args) {
   return Parser(command, argc, argv).Parse(args);
 }
 
-std::string Contradiction(const Arguments &args) {
+std::string Contradiction(const Options &args) {
   const auto both = [&](OptionId a, OptionId b, const char *why) -> std::string {
     if (!args.Has(a) || !args.Has(b)) return {};
     return args.given[a] + " and " + args.given[b] + " cannot be used together: " + why;

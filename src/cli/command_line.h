@@ -5,7 +5,6 @@
 #define QUARN_CLI_COMMAND_LINE_H
 
 #include <array>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,20 +42,22 @@ enum OptionId {
 };
 constexpr std::size_t kOptionCount = kDeleted + 1;
 
-// The command line after the command's name.
-struct Arguments {
+// The command line after the command's name, as the subcommands read it.
+struct Options {
   std::vector<std::string> operands;
-  std::array<std::string, kOptionCount> given;  // how each option was spelt; empty: not given
-  std::optional<std::string> output;
+  std::string dump;                   // the first operand
+  std::vector<std::string> patterns;  // the others; none: everything
   std::vector<std::string> excludes;
+  std::string outputDir = ".";
+  std::array<std::string, kOptionCount> given;  // how each option was spelt; empty: not given
 
   bool Has(OptionId id) const { return !given[id].empty(); }
 };
 
 // Reads argv[2...] for `command`; an error message, or an empty string.
-std::string ParseArguments(const CommandSpec &command, int argc, char **argv, Arguments &args);
+std::string ParseArguments(const CommandSpec &command, int argc, char **argv, Options &args);
 // Options that make no sense together; an empty string when none are given.
-std::string Contradiction(const Arguments &args);
+std::string Contradiction(const Options &args);
 // Whether -h or --help comes before "--": then the command's help is all
 // that is asked.
 bool AsksForHelp(int argc, char **argv);

@@ -1,9 +1,7 @@
 #include "cli/entry.h"
 
 #include <cstdio>
-#include <cstring>
 
-#include "cli/os.h"
 #include "util/civil_date.h"
 #include "util/utf8.h"
 
@@ -20,48 +18,51 @@ constexpr int kModeTypeMask = 0170000;
 constexpr int kModeDirectory = 0040000;
 constexpr int kModeWriteBits = 0222;
 
-// The calendar date of a count of days since 1970-01-01.
-void CivilFromDays(std::int64_t days, DateTime &out) {
-  const CivilDate date = quarn::CivilFromDays(days);
-  out.year = static_cast<int>(date.Year);
-  out.month = date.Month;
-  out.day = date.Day;
-}
-
-// Length of the valid UTF-8 sequence at text[0], or 0 if it is not one.
-std::size_t Utf8SequenceLength(std::string_view text) {
-  char32_t ignored = 0;
-  return DecodeUtf8(reinterpret_cast<const unsigned char *>(text.data()), text.size(), &ignored);
+// `text` as a JSON string literal appended to `out`.
+void AppendJsonString(std::string &out, std::string_view text) {
+  out += '"';
+  const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = bytes[i];
+    std::size_t length = 1;
+    char32_t ignored = 0;
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n' || c == '\r' || c == '\t') {
+      out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+    } else if (c >= 0x20 && c != 0x7F &&
+               (length = DecodeUtf8(bytes + i, text.size() - i, &ignored)) > 0) {
+      out.append(text.substr(i, length));
+    } else {
+      // A control character, or a byte of no valid UTF-8 sequence.
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+      length = 1;
+    }
+    i += length;
+  }
+  out += '"';
 }
 
 }  // namespace
 
 DateTime DateTimeFromDos(std::uint32_t dosDateTime) {
-  const std::uint32_t date = dosDateTime >> 16;
-  const std::uint32_t time = dosDateTime & 0xFFFF;
-  DateTime result;
-  result.year = 1980 + static_cast<int>(date >> 9);
-  result.month = static_cast<int>((date >> 5) & 0x0F);
-  result.day = static_cast<int>(date & 0x1F);
-  result.hour = static_cast<int>(time >> 11);
-  result.minute = static_cast<int>((time >> 5) & 0x3F);
-  result.second = static_cast<int>((time & 0x1F) * 2);
-  return result;
+  // The date in the high half (year since 1980, month, day), the time in the
+  // low one (hours, minutes, seconds / 2).
+  const auto field = [dosDateTime](int shift, std::uint32_t mask) {
+    return static_cast<int>(dosDateTime >> shift & mask);
+  };
+  return {1980 + field(25, 0x7F), field(21, 0x0F), field(16, 0x1F),
+          field(11, 0x1F),        field(5, 0x3F),  field(0, 0x1F) * 2};
 }
 
 DateTime DateTimeFromUnix(std::int64_t seconds) {
-  std::int64_t days = seconds / 86400;
-  std::int64_t secondOfDay = seconds % 86400;
-  if (secondOfDay < 0) {
-    secondOfDay += 86400;
-    --days;
-  }
-  DateTime result;
-  CivilFromDays(days, result);
-  result.hour = static_cast<int>(secondOfDay / 3600);
-  result.minute = static_cast<int>(secondOfDay / 60 % 60);
-  result.second = static_cast<int>(secondOfDay % 60);
-  return result;
+  const auto secondOfDay = static_cast<int>((seconds % 86400 + 86400) % 86400);
+  const CivilDate date = CivilFromDays((seconds - secondOfDay) / 86400);
+  return {static_cast<int>(date.Year), date.Month,      date.Day, secondOfDay / 3600,
+          secondOfDay / 60 % 60,       secondOfDay % 60};
 }
 
 void SetAttributesFromFat(Entry &entry, int attr) {
@@ -107,6 +108,12 @@ std::string FormatDateTime(const DateTime &time, char separator) {
   return text;
 }
 
+std::string Hex(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
 std::string EntryDateTime(const Entry &entry) {
   return entry.timeValid ? FormatDateTime(entry.time) : std::string(19, ' ');
 }
@@ -133,37 +140,6 @@ std::string JsonString(std::string_view text) {
   std::string out;
   AppendJsonString(out, text);
   return out;
-}
-
-void AppendJsonString(std::string &out, std::string_view text) {
-  out += '"';
-  char escape[8];
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-      ++i;
-    } else if (c == '\n') {
-      out += "\\n", ++i;
-    } else if (c == '\r') {
-      out += "\\r", ++i;
-    } else if (c == '\t') {
-      out += "\\t", ++i;
-    } else if (c < 0x20 || c == 0x7F) {
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-      ++i;
-    } else if (const std::size_t length = Utf8SequenceLength(text.substr(i)); length > 0) {
-      out.append(text.substr(i, length));
-      i += length;
-    } else {
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-      ++i;
-    }
-  }
-  out += '"';
 }
 
 void JsonWriter::Separate() {

@@ -49,6 +49,8 @@ Entry EntryFromHeader(const tHeaderDataExW &header);
 
 // "2005-03-01 12:00:00", or with 'T' as the separator "2005-03-01T12:00:00".
 std::string FormatDateTime(const DateTime &time, char separator = ' ');
+// "0x0012ABCD": at least eight hex digits, as offsets and addresses are shown.
+std::string Hex(std::uint64_t value);
 // The entry's date and time for a table: as above, or blank (as wide) when
 // the dump gave it none.
 std::string EntryDateTime(const Entry &entry);
@@ -66,7 +68,7 @@ class JsonWriter {
   JsonWriter &Array() { return Open('['); }
   JsonWriter &End();  // of the innermost object or array
   JsonWriter &Key(std::string_view name);
-  JsonWriter &String(std::string_view text);  // as AppendJsonString writes it
+  JsonWriter &String(std::string_view text);  // as JsonString writes it
   JsonWriter &Bool(bool value) { return Literal(value ? "true" : "false"); }
   JsonWriter &Null() { return Literal("null"); }
   template <typename Integer>
@@ -96,8 +98,6 @@ std::string JsonString(std::string_view text);
 // With `facts`, followed by where the entry lies:
 // ,"disk":"FFS","ids":[N,...],"extents":[[offset,length],...]|null,"complete":true
 void AppendEntryJson(std::string &out, const Entry &entry, const TEntryFacts *facts = nullptr);
-// `text` as a JSON string literal appended to `out`.
-void AppendJsonString(std::string &out, std::string_view text);
 
 }  // namespace quarn::cli
 

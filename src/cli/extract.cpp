@@ -38,19 +38,13 @@ bool IsInside(const fs::path &root, const fs::path &path) {
   return true;
 }
 
-// What was asked for, found in a listing pass before anything is written.
-struct Plan {
-  std::uint64_t bytes = 0;
-  std::size_t entries = 0;
-};
-
 class Extraction {
  public:
   Extraction(const Options &options, const fs::path &root, std::uint64_t totalBytes)
       : options_(options),
         root_(root),
         rootText_(WithSeparator(Utf8FromPath(root))),
-        progress_(totalBytes, StderrIsTerminal() && !options.quiet) {}
+        progress_(totalBytes, StderrIsTerminal() && !options.Has(kQuiet)) {}
 
   // Returns the exit code.
   int Run(HostArchive &archive, Selection &selection);
@@ -82,7 +76,7 @@ void Extraction::Report(const std::string &message) {
 }
 
 void Extraction::Tell(const std::string &path) {
-  if (!options_.verbose) return;
+  if (!options_.Has(kVerbose)) return;
   progress_.Clear();
   std::printf("%s\n", DisplayPath(path).c_str());
   std::fflush(stdout);
@@ -113,11 +107,11 @@ std::string Extraction::PrepareFileTarget(const fs::path &target, bool &skip) {
   const fs::file_status status = fs::symlink_status(target, error);
   if (status.type() == fs::file_type::not_found) return {};
   if (fs::is_directory(status)) return "cannot create file: a folder of that name is in the way";
-  if (options_.keep) {
+  if (options_.Has(kKeep)) {
     skip = true;
     return {};
   }
-  if (!options_.overwrite) return "exists, not overwritten (use --overwrite or --keep)";
+  if (!options_.Has(kOverwrite)) return "exists, not overwritten (use --overwrite or --keep)";
   // Removed rather than written over: the plugin writes from the start of
   // an existing file, and a link in its place would be followed.
   fs::remove(target, error);
@@ -127,7 +121,7 @@ std::string Extraction::PrepareFileTarget(const fs::path &target, bool &skip) {
 
 bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   const SafePath safe = MakeSafePath(entry.path, NativePathStyle());
-  if (safe.renamed && !options_.quiet)
+  if (safe.renamed && !options_.Has(kQuiet))
     Report("renamed: " + DisplayPath(entry.path) + " -> " + DisplayPath(safe.path));
   const fs::path target = root_ / PathFromUtf8(safe.path);
 
@@ -158,7 +152,7 @@ bool Extraction::ExtractEntry(HostArchive &archive, const Entry &entry) {
   }
   Tell(safe.path);
   progress_.StartFile(entry.path, entry.size);
-  const int result = archive.Extract(rootText_ + safe.path);
+  const int result = archive.Process(PK_EXTRACT, rootText_ + safe.path);
 #ifndef _WIN32
   // Read-only as the entry is, once its bytes and times are set.
   if (entry.readOnly && (result == E_SUCCESS || result == E_BAD_DATA)) {
@@ -200,7 +194,7 @@ int Extraction::Run(HostArchive &archive, Selection &selection) {
   if (end.stopped) return kExitInterrupted;
   failures_ += ReportEnd(end, options_.dump);
   if (end.interrupted) return kExitInterrupted;
-  if (!options_.quiet) {
+  if (!options_.Has(kQuiet)) {
     PrintSummary(failures_, folders_, files_, bytes_);
     if (skipped_ > 0) std::printf("Skipped: %zu (they exist)\n", skipped_);
   }
@@ -214,9 +208,9 @@ int Extraction::Run(HostArchive &archive, Selection &selection) {
 // stderr.
 int ExtractToStdout(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive =
+      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.Has(kQuiet));
   if (!archive) return exitCode;
-  if (!options.quiet) WarnIfNotDump(options.dump);
   CatchInterrupt();
   PrepareStdoutForBytes();
   Selection selection(options.patterns, NativePathStyle(), options.excludes);
@@ -231,8 +225,8 @@ int ExtractToStdout(const Options &options) {
   int code = kExitOk;
   const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
     if (entry.directory) return true;
-    if (options.verbose) std::fprintf(stderr, "%s\n", DisplayPath(entry.path).c_str());
-    const int result = archive->WriteContent(write);
+    if (options.Has(kVerbose)) std::fprintf(stderr, "%s\n", DisplayPath(entry.path).c_str());
+    const int result = archive->Inspector().WriteCurrent(write);
     if (InterruptRequested()) {
       PrintError("interrupted: " + DisplayPath(entry.path) + " is incomplete");
       code = kExitInterrupted;
@@ -246,53 +240,50 @@ int ExtractToStdout(const Options &options) {
     return code == kExitOk;
   });
   if (end.stopped) return code;
-  if (end.interrupted) {
-    PrintError("interrupted");
-    return kExitInterrupted;
-  }
-  archive.reset();
-  failures += ReportEnd(end, options.dump) + ReportUnmatched(selection, options.dump);
+  failures += ReportEnd(end, options.dump);
+  if (end.interrupted) return kExitInterrupted;
+  failures += ReportUnmatched(selection, options.dump);
   return failures == 0 ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace
 
 int RunExtract(const Options &options) {
-  if (options.toStdout) return ExtractToStdout(options);
+  if (options.Has(kStdout)) return ExtractToStdout(options);
   // First a listing pass, as a file manager lists before it extracts: it
   // gives the progress display its total and finds patterns that match
   // nothing before anything is written. With neither a display nor a
   // selection it would find nothing to act on, and the dump is read only
   // once.
   Selection selection(options.patterns, NativePathStyle(), options.excludes);
-  Plan plan;
-  const bool progress = StderrIsTerminal() && !options.quiet;
+  std::uint64_t bytes = 0;  // what was asked for, found before anything is written
+  std::size_t entries = 0;
+  const bool progress = StderrIsTerminal() && !options.Has(kQuiet);
   // A pipe can be read only once: it is extracted in one pass.
   const bool planned = (!selection.SelectsAll() || progress) && !IsStream(options.dump);
   std::unique_ptr<HostArchive> archive;
   int exitCode = kExitOk;
   if (planned) {
-    std::unique_ptr<HostArchive> listing = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
+    std::unique_ptr<HostArchive> listing =
+        HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.Has(kQuiet));
     if (!listing) return exitCode;
-    if (!options.quiet) WarnIfNotDump(options.dump);
-    listing->Walk(selection, [&plan](const Entry &entry) {
-      ++plan.entries;
-      if (!entry.directory) plan.bytes += entry.size;
+    listing->Walk(selection, [&bytes, &entries](const Entry &entry) {
+      ++entries;
+      if (!entry.directory) bytes += entry.size;
       return true;
     });
   } else {
     // Opened for extraction right away; its first entry tells whether there
     // is anything to extract before the output folder is made.
-    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode);
+    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode, !options.Has(kQuiet));
     if (!archive) return exitCode;
-    if (!options.quiet) WarnIfNotDump(options.dump);
-    plan.entries = archive->Empty() ? 0 : 1;
+    entries = archive->Empty() ? 0 : 1;
   }
   // Patterns that matched nothing are told before anything is written, when
   // a listing pass came first; after the extraction otherwise.
   const bool someUnmatched = planned && ReportUnmatched(selection, options.dump) > 0;
-  if (plan.entries == 0) {
-    if (!options.quiet) std::printf("No files to extract\n");
+  if (entries == 0) {
+    if (!options.Has(kQuiet)) std::printf("No files to extract\n");
     return someUnmatched ? kExitSomeFailed : kExitOk;
   }
 
@@ -306,11 +297,11 @@ int RunExtract(const Options &options) {
   }
 
   if (planned) {
-    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode);
+    archive = HostArchive::Open(options.dump, PK_OM_EXTRACT, exitCode, false);
     if (!archive) return exitCode;
   }
   CatchInterrupt();
-  Extraction extraction(options, root, plan.bytes);
+  Extraction extraction(options, root, bytes);
   const int code = extraction.Run(*archive, selection);
   // Closing lets the plugin stamp the folders that this extraction created.
   archive.reset();

@@ -29,10 +29,6 @@ struct Damage {
   TDumpPlace at;
 };
 
-struct DiskReport {
-  std::vector<Damage> damage;
-};
-
 // Blocks that follow one another in the dump, in table order.
 struct BlockRun {
   std::uint32_t address = 0;
@@ -50,13 +46,8 @@ std::vector<BlockRun> Runs(const std::vector<TBlockFacts> &blocks) {
   return runs;
 }
 
-std::string Hex(std::uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
-  return text;
-}
-
-std::string DumpOffset(std::uint32_t address) { return Hex(address & (FlashWindowSize - 1)); }
+// Where a phone address lies in the dump.
+std::uint32_t DumpOffset(std::uint32_t address) { return address & (FlashWindowSize - 1); }
 
 std::string BlockSize(std::uint32_t size) {
   if (size != 0 && size % (1024 * 1024) == 0) return std::to_string(size >> 20) + " MiB";
@@ -72,32 +63,19 @@ std::uint32_t CommonBlockSize(const std::vector<TBlockFacts> &blocks) {
   return blocks[0].Size;
 }
 
-const char *HoldsText(TDiskHolds holds) {
+// What a disk holds, in the plain report's words or as the JSON names it.
+const char *Holds(TDiskHolds holds, bool json) {
   switch (holds) {
     case TDiskHolds::FileSystem:
-      return "file system";
+      return json ? "file_system" : "file system";
     case TDiskHolds::Eeprom:
-      return "EEPROM";
+      return json ? "eeprom" : "EEPROM";
     case TDiskHolds::LostChunks:
-      return "lost chunks";
+      return json ? "lost_chunks" : "lost chunks";
     case TDiskHolds::RawOnly:
       break;
   }
-  return "raw only";
-}
-
-const char *HoldsJson(TDiskHolds holds) {
-  switch (holds) {
-    case TDiskHolds::FileSystem:
-      return "file_system";
-    case TDiskHolds::Eeprom:
-      return "eeprom";
-    case TDiskHolds::LostChunks:
-      return "lost_chunks";
-    case TDiskHolds::RawOnly:
-      break;
-  }
-  return "raw";
+  return json ? "raw" : "raw only";
 }
 
 std::optional<DateTime> DumpTime(const TDumpFacts &facts) {
@@ -133,8 +111,9 @@ class Table {
 };
 
 void PrintPlain(const Options &options, const TDumpFacts &facts,
-                std::optional<std::uintmax_t> fileSize, const std::vector<DiskReport> &reports,
-                std::size_t entries, std::size_t damaged) {
+                std::optional<std::uintmax_t> fileSize,
+                const std::vector<std::vector<Damage>> &damage, std::size_t entries,
+                std::size_t damaged) {
   std::printf("Dump:       %s\n", DisplayPath(options.dump).c_str());
   std::string size = std::to_string(facts.Size) + " bytes";
   if (fileSize && *fileSize > facts.Size)
@@ -168,13 +147,13 @@ void PrintPlain(const Options &options, const TDumpFacts &facts,
     const std::vector<BlockRun> runs = Runs(disk.Blocks);
     std::string at;
     for (std::size_t i = 0; i < runs.size(); ++i) {
-      if (i == kRunsShown && !options.verbose) {
+      if (i == kRunsShown && !options.Has(kVerbose)) {
         at += ", ... (" + std::to_string(runs.size()) + " runs; -v shows all)";
         break;
       }
       if (i > 0) at += ", ";
-      at += DumpOffset(runs[i].address) + "-" +
-            Hex((runs[i].address & (FlashWindowSize - 1)) + runs[i].bytes - 1);
+      at += Hex(DumpOffset(runs[i].address)) + "-" +
+            Hex(DumpOffset(runs[i].address) + runs[i].bytes - 1);
     }
     const std::uint32_t common = CommonBlockSize(disk.Blocks);
     table.Add({disk.ListedAs, Hex(disk.RecordOffset), std::to_string(disk.Blocks.size()),
@@ -190,7 +169,7 @@ void PrintPlain(const Options &options, const TDumpFacts &facts,
   contents.Add({"Disk", "Holds", "Live", "Dead", "Unwritten", "Parts", "Files", "Folders", "Bytes",
                 "EEPROM", "Lost"});
   for (const TDiskFacts &disk : facts.Disks) {
-    contents.Add({disk.ListedAs, HoldsText(disk.Holds), std::to_string(disk.LiveSlots),
+    contents.Add({disk.ListedAs, Holds(disk.Holds, false), std::to_string(disk.LiveSlots),
                   std::to_string(disk.DeadSlots), std::to_string(disk.UnwrittenSlots),
                   std::to_string(disk.Parts), std::to_string(disk.Files),
                   std::to_string(disk.Folders), std::to_string(disk.Bytes),
@@ -232,7 +211,7 @@ void PrintPlain(const Options &options, const TDumpFacts &facts,
 
   const std::vector<std::string> problems = DumpProblems(facts);
   std::size_t total = problems.size();
-  for (const DiskReport &report : reports) total += report.damage.size();
+  for (const std::vector<Damage> &found : damage) total += found.size();
   if (total == 0) {
     std::printf("\nDamage: none found\n");
     return;
@@ -240,13 +219,13 @@ void PrintPlain(const Options &options, const TDumpFacts &facts,
   std::printf("\nDamage: %zu\n", total);
   for (const std::string &problem : problems) std::printf("  The dump: %s\n", problem.c_str());
   if (total == problems.size()) return;
-  Table damage("lll");
-  damage.Add({"Disk", "Offset", "Path: what is wrong"});
+  Table damageTable("lll");
+  damageTable.Add({"Disk", "Offset", "Path: what is wrong"});
   std::vector<std::string> more;
-  for (std::size_t d = 0; d < reports.size(); ++d) {
-    const std::vector<Damage> &found = reports[d].damage;
+  for (std::size_t d = 0; d < damage.size(); ++d) {
+    const std::vector<Damage> &found = damage[d];
     for (std::size_t i = 0; i < found.size(); ++i) {
-      if (i == kDamageShown && !options.verbose) {
+      if (i == kDamageShown && !options.Has(kVerbose)) {
         more.push_back(std::to_string(found.size() - kDamageShown) + " more on " +
                        facts.Disks[d].ListedAs);
         break;
@@ -255,16 +234,18 @@ void PrintPlain(const Options &options, const TDumpFacts &facts,
       const std::string offset = !item.at.Known     ? "-"
                                  : item.at.InWindow ? Hex(item.at.Offset)
                                                     : "at " + Hex(item.at.Address);
-      damage.Add({facts.Disks[d].ListedAs, offset, DisplayPath(item.path) + ": " + item.reason});
+      damageTable.Add(
+          {facts.Disks[d].ListedAs, offset, DisplayPath(item.path) + ": " + item.reason});
     }
   }
-  damage.Print("  ");
+  damageTable.Print("  ");
   for (const std::string &line : more) std::printf("  ... %s (-v lists them all)\n", line.c_str());
 }
 
 void PrintJson(const Options &options, const TDumpFacts &facts,
-               std::optional<std::uintmax_t> fileSize, const std::vector<DiskReport> &reports,
-               std::size_t entries, std::size_t damaged) {
+               std::optional<std::uintmax_t> fileSize,
+               const std::vector<std::vector<Damage>> &damage, std::size_t entries,
+               std::size_t damaged) {
   std::string out;
   JsonWriter json(out);
   const auto numberOrNull = [&json](bool known, std::uint64_t value) -> JsonWriter & {
@@ -288,10 +269,10 @@ void PrintJson(const Options &options, const TDumpFacts &facts,
     const std::uint32_t common = CommonBlockSize(disk.Blocks);
     numberOrNull(common != 0, common).Key("blocks").Array();
     for (const TBlockFacts &block : disk.Blocks) {
-      json.Object().Key("offset").Number(block.Address & (FlashWindowSize - 1));
+      json.Object().Key("offset").Number(DumpOffset(block.Address));
       json.Key("address").Number(block.Address).Key("size").Number(block.Size).End();
     }
-    json.End().Key("holds").String(HoldsJson(disk.Holds));
+    json.End().Key("holds").String(Holds(disk.Holds, true));
     json.Key("slots").Object().Key("live").Number(disk.LiveSlots);
     json.Key("dead").Number(disk.DeadSlots).Key("unwritten").Number(disk.UnwrittenSlots).End();
     json.Key("parts").Number(disk.Parts).Key("files").Number(disk.Files);
@@ -300,25 +281,21 @@ void PrintJson(const Options &options, const TDumpFacts &facts,
     json.Key("cut_by_limit").Bool(disk.CutByLimit).Key("lost_files").Number(disk.LostFiles);
     json.Key("root_missing").Bool(disk.RootPartMissing);
     json.Key("flash").Object().Key("live_bytes").Number(disk.LiveBytes);
-    json.Key("dead_bytes")
-        .Number(disk.DeadBytes)
-        .Key("unwritten_bytes")
-        .Number(disk.UnwrittenBytes);
+    json.Key("dead_bytes").Number(disk.DeadBytes);
+    json.Key("unwritten_bytes").Number(disk.UnwrittenBytes);
     json.Key("dead_chunks").Number(disk.DeadChunks).End().Key("deleted");
     if (facts.ShowsDeleted) {
       json.Object().Key("files").Number(disk.DeletedFiles);
       json.Key("complete").Number(disk.DeletedFiles - disk.DeletedIncomplete);
-      json.Key("incomplete")
-          .Number(disk.DeletedIncomplete)
-          .Key("folders")
-          .Number(disk.DeletedFolders);
+      json.Key("incomplete").Number(disk.DeletedIncomplete);
+      json.Key("folders").Number(disk.DeletedFolders);
       json.Key("superseded_parts").Number(disk.DeadPartsSuperseded);
       json.Key("unreached_parts").Number(disk.DeadPartsUnreached).End();
     } else {
       json.Null();
     }
     json.Key("damage").Array();
-    for (const Damage &found : reports[d].damage) {
+    for (const Damage &found : damage[d]) {
       json.Object().Key("path").String(found.path);
       json.Key("reason").String(found.reason).Key("offset");
       numberOrNull(found.at.Known && found.at.InWindow, found.at.Offset).Key("address");
@@ -339,15 +316,16 @@ void PrintJson(const Options &options, const TDumpFacts &facts,
 
 int RunInfo(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
-  if (!archive) return exitCode;
   // No warning for a file that is not a dump: the report says what it is.
+  std::unique_ptr<HostArchive> archive =
+      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, false);
+  if (!archive) return exitCode;
 
-  const TDumpFacts facts = archive->DumpFacts();
-  std::vector<DiskReport> reports(facts.Disks.size());
+  const TDumpFacts facts = archive->Inspector().Dump();
+  std::vector<std::vector<Damage>> damage(facts.Disks.size());
   for (std::size_t d = 0; d < facts.Disks.size(); ++d) {
     if (facts.Disks[d].CutByLimit) {
-      reports[d].damage.push_back(
+      damage[d].push_back(
           {facts.Disks[d].ListedAs,
            "cut: the archive's allowance of live chunks ran out in this disk",
            {true, FlashBase + facts.Disks[d].RecordOffset, true, facts.Disks[d].RecordOffset}});
@@ -360,9 +338,9 @@ int RunInfo(const Options &options) {
   Selection everything({}, NativePathStyle());
   const WalkEnd end = archive->Walk(everything, [&](const Entry &entry) {
     ++entries;
-    if (archive->Facts(entryFacts) && entryFacts.Disk >= 0 &&
-        static_cast<std::size_t>(entryFacts.Disk) < reports.size()) {
-      std::vector<Damage> &found = reports[static_cast<std::size_t>(entryFacts.Disk)].damage;
+    if (archive->Inspector().Current(entryFacts) && entryFacts.Disk >= 0 &&
+        static_cast<std::size_t>(entryFacts.Disk) < damage.size()) {
+      std::vector<Damage> &found = damage[static_cast<std::size_t>(entryFacts.Disk)];
       if (!entryFacts.Problem.empty()) {
         ++damaged;
         found.push_back({entry.path, std::string(entryFacts.Problem), entryFacts.ProblemAt});
@@ -381,10 +359,10 @@ int RunInfo(const Options &options) {
     const std::uintmax_t size = fs::file_size(PathFromUtf8(options.dump), error);
     if (!error) fileSize = size;
   }
-  if (options.json)
-    PrintJson(options, facts, fileSize, reports, entries, damaged);
+  if (options.Has(kJson))
+    PrintJson(options, facts, fileSize, damage, entries, damaged);
   else
-    PrintPlain(options, facts, fileSize, reports, entries, damaged);
+    PrintPlain(options, facts, fileSize, damage, entries, damaged);
   return ReportEnd(end, options.dump) == 0 ? kExitOk : kExitSomeFailed;
 }
 

@@ -38,28 +38,28 @@ void PrintTable(const std::vector<Entry> &entries) {
 
 int RunList(const Options &options) {
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive =
+      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, true);
   if (!archive) return exitCode;
-  WarnIfNotDump(options.dump);
   Selection selection(options.patterns, NativePathStyle(), options.excludes);
 
   std::vector<Entry> entries;
   TEntryFacts facts;
   std::string line;
   const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
-    if (!options.json) {
+    if (!options.Has(kJson)) {
       entries.push_back(entry);
       return true;
     }
     line.clear();
-    AppendEntryJson(line, entry, archive->Facts(facts) ? &facts : nullptr);
+    AppendEntryJson(line, entry, archive->Inspector().Current(facts) ? &facts : nullptr);
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);
     return true;
   });
   archive.reset();
 
-  if (!options.json) PrintTable(entries);
+  if (!options.Has(kJson)) PrintTable(entries);
   const std::size_t failures =
       ReportEnd(end, options.dump) + ReportUnmatched(selection, options.dump);
   return failures == 0 ? kExitOk : kExitSomeFailed;

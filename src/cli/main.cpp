@@ -1,10 +1,8 @@
 // quarn: lists, tests and extracts Siemens flash dumps through the plugin's
 // WCX exports, as a file manager does.
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -93,28 +91,18 @@ int RunCommand(const CommandSpec &command, int argc, char **argv) {
     std::fputs(command.help, stdout);
     return kExitOk;
   }
-  Arguments args;
-  if (const std::string error = ParseArguments(command, argc, argv, args); !error.empty())
-    return UsageError(error, &command);
-  if (const std::string error = Contradiction(args); !error.empty())
-    return UsageError(error, &command);
-  const std::vector<std::string> &operands = args.operands;
   Options options;
+  if (const std::string error = ParseArguments(command, argc, argv, options); !error.empty())
+    return UsageError(error, &command);
+  if (const std::string error = Contradiction(options); !error.empty())
+    return UsageError(error, &command);
+  const std::vector<std::string> &operands = options.operands;
   if (!operands.empty()) {
     options.dump = operands[0];
     options.patterns.assign(operands.begin() + 1, operands.end());
   }
-  options.excludes = args.excludes;
-  options.json = args.Has(kJson);
-  options.quiet = args.Has(kQuiet);
-  options.verbose = args.Has(kVerbose);
-  options.outputDir = args.output.value_or(".");
-  options.overwrite = args.Has(kOverwrite);
-  options.keep = args.Has(kKeep);
-  options.toStdout = args.Has(kStdout);
-  options.deleted = args.Has(kDeleted);
   // The command asks the core itself; no settings file is read.
-  quarn::SetSettingsOverride(quarn::TSettings{.ShowDeleted = options.deleted});
+  quarn::SetSettingsOverride(quarn::TSettings{.ShowDeleted = options.Has(kDeleted)});
   const std::string needs = std::string(command.name) + " needs a dump";
   switch (command.id) {
     case kProbe:
@@ -140,15 +128,11 @@ int Run(int argc, char **argv) {
     return kExitUsage;
   }
   const std::string_view name = argv[1];
-  if (name == "-h" || name == "--help") {
+  if (name == "-h" || name == "--help" || (name == "help" && argc == 2)) {
     std::fputs(kUsage, stdout);
     return kExitOk;
   }
   if (name == "help") {
-    if (argc == 2) {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    }
     const CommandSpec *command = FindCommand(argv[2]);
     if (command == nullptr) return UsageError("unknown command " + std::string(argv[2]));
     if (argc > 3) return UsageError("help takes one command");

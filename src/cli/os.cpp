@@ -92,6 +92,33 @@ std::string WriteToStdout(const void *bytes, std::size_t length) {
   }
   return {};
 }
+
+bool IsStream(const std::string &) { return false; }
+HeldStream::HeldStream(const std::string &) {}
+HeldStream::~HeldStream() = default;
+std::string HeldStream::Name() const { return {}; }
+
+std::string CreateFileProblem(const std::filesystem::path &path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return std::system_category().message(static_cast<int>(GetLastError()));
+  CloseHandle(file);
+  return {};
+}
+
+std::filesystem::path PathFromUtf8(const std::string &text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string Utf8FromPath(const std::filesystem::path &path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+std::FILE *OpenForReading(const std::string &path) {
+  return _wfopen(PathFromUtf8(path).c_str(), L"rb");
+}
 #else
 void ReserveStandardStreams() {
   // open() gives the lowest free descriptor: each closed one in turn.
@@ -121,23 +148,7 @@ std::string WriteToStdout(const void *bytes, std::size_t length) {
   }
   return {};
 }
-#endif
 
-#ifdef _WIN32
-bool IsStream(const std::string &) { return false; }
-HeldStream::HeldStream(const std::string &) {}
-HeldStream::~HeldStream() = default;
-std::string HeldStream::Name() const { return {}; }
-
-std::string CreateFileProblem(const std::filesystem::path &path) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return std::system_category().message(static_cast<int>(GetLastError()));
-  CloseHandle(file);
-  return {};
-}
-#else
 bool IsStream(const std::string &path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) return false;
@@ -163,22 +174,7 @@ std::string CreateFileProblem(const std::filesystem::path &path) {
   unlink(path.c_str());
   return {};
 }
-#endif
 
-#ifdef _WIN32
-std::filesystem::path PathFromUtf8(const std::string &text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string Utf8FromPath(const std::filesystem::path &path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
-std::FILE *OpenForReading(const std::string &path) {
-  return _wfopen(PathFromUtf8(path).c_str(), L"rb");
-}
-#else
 std::filesystem::path PathFromUtf8(const std::string &text) { return text; }
 std::string Utf8FromPath(const std::filesystem::path &path) { return path.native(); }
 std::FILE *OpenForReading(const std::string &path) { return std::fopen(path.c_str(), "rb"); }

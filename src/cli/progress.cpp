@@ -7,7 +7,9 @@
 #include "cli/os.h"
 
 namespace quarn::cli {
+namespace {
 
+// "512 B", "64.0 KiB", "32.0 MiB".
 std::string HumanSize(std::uint64_t bytes) {
   if (bytes < 1024) return std::to_string(bytes) + " B";
   static constexpr const char *kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
@@ -21,6 +23,8 @@ std::string HumanSize(std::uint64_t bytes) {
   std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
   return text;
 }
+
+}  // namespace
 
 ProgressBar::ProgressBar(std::uint64_t totalBytes, bool enabled)
     : total_(totalBytes), enabled_(enabled) {}

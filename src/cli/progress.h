@@ -9,9 +9,6 @@
 
 namespace quarn::cli {
 
-// "512 B", "64.0 KiB", "32.0 MiB".
-std::string HumanSize(std::uint64_t bytes);
-
 class ProgressBar {
  public:
   // A disabled bar draws nothing (stderr is not a terminal).

@@ -11,17 +11,17 @@ int RunTest(const Options &options) {
   // Opened for listing: testing writes nothing, so closing must not touch
   // any folder either.
   int exitCode = kExitOk;
-  std::unique_ptr<HostArchive> archive = HostArchive::Open(options.dump, PK_OM_LIST, exitCode);
+  std::unique_ptr<HostArchive> archive =
+      HostArchive::Open(options.dump, PK_OM_LIST, exitCode, !options.Has(kQuiet));
   if (!archive) return exitCode;
-  if (!options.quiet) WarnIfNotDump(options.dump);
   CatchInterrupt();
   Selection selection(options.patterns, NativePathStyle(), options.excludes);
 
-  if (!options.quiet) std::printf("Testing archive: %s\n\n", options.dump.c_str());
+  if (!options.Has(kQuiet)) std::printf("Testing archive: %s\n\n", options.dump.c_str());
   std::size_t files = 0, folders = 0, errors = 0;
   std::uint64_t size = 0;
   const WalkEnd end = archive->Walk(selection, [&](const Entry &entry) {
-    const int result = archive->Test();
+    const int result = archive->Process(PK_TEST);
     if (result != E_SUCCESS) {
       PrintError(DisplayPath(entry.path) + ": " + archive->Why(result));
       ++errors;
@@ -33,7 +33,7 @@ int RunTest(const Options &options) {
     }
     return true;
   });
-  const TDumpFacts facts = archive->DumpFacts();
+  const TDumpFacts facts = archive->Inspector().Dump();
   archive.reset();
 
   errors += ReportEnd(end, options.dump);
@@ -45,7 +45,7 @@ int RunTest(const Options &options) {
     PrintError(options.dump + ": " + problem);
     ++errors;
   }
-  if (!options.quiet) {
+  if (!options.Has(kQuiet)) {
     const std::vector<std::string> findings = DumpFindings(facts);
     for (const std::string &finding : findings)
       std::printf("Found: %s\n", DisplayPath(finding).c_str());

@@ -253,7 +253,9 @@ TEST_P(PluginTest, TakesTheSettingsFileAsDoubleCommanderHandsItOver) {
       EXPECT_EQ(ReadBytes(target), want->Bytes) << entry.Path;
       EXPECT_EQ(ModifiedTime(target), LinuxTime(want->Date, want->Time)) << entry.Path;
     }
-    if (handle != nullptr) EXPECT_EQ(close_(handle), 0);
+    if (handle != nullptr) {
+      EXPECT_EQ(close_(handle), 0);
+    }
     return deleted;
   };
   EXPECT_EQ(countDeleted(false), built.Deleted.size());

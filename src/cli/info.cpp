@@ -200,8 +200,8 @@ void PrintPlain(const Options &options, const TDumpFacts &facts,
   flash.Print("  ");
   if (facts.ShowsDeleted)
     std::printf(
-        "  (left out: dead parts a live part of the same id, name and folder supersedes,\n"
-        "  or that no deleted file's chain reaches)\n");
+        "  (left out: dead parts that are an earlier state of a live file, rewritten,\n"
+        "  renamed or moved, and dead parts no deleted file's chain reaches)\n");
   else if (deadData)
     std::printf("  Deleted files may be there: 'quarn list --deleted' shows them.\n");
 

@@ -46,4 +46,8 @@ echo "\$ diff -r build/sample-tree build/sample-out"
 diff -r "$root/build/sample-tree" "$root/build/sample-out"
 echo "The extraction holds exactly the files the sample was made of."
 echo
+echo "\$ quarn list --deleted $sample '*/Deleted'"
+"$build/quarn" list --deleted "$sample" '*/Deleted'
+echo "(what the phone deleted and the flash still holds: 'quarn extract --deleted' gets it back)"
+echo
 echo "The plugin for Double Commander: $build/quarn.wcx"

@@ -58,6 +58,18 @@ void TSieDisk::ReleaseEntries() {
   entriesUsed_ = 0;
 }
 
+namespace {
+
+// The disk whose record lies at image offset `offset`.
+std::unique_ptr<TSieDisk> DiskAt(TDump &dump, std::uint32_t offset) {
+  const TFlashImage &window = dump.Window();
+  const std::uint8_t *record = window.Data() + offset;
+  return std::make_unique<TSieDisk>(dump, record,
+                                    window.Translate(LoadU32(record + descriptor::BlockTableAddr)));
+}
+
+}  // namespace
+
 std::vector<std::unique_ptr<TSieDisk>> FindDisks(TDump &dump, std::uint32_t start,
                                                  std::uint32_t step) {
   std::vector<std::unique_ptr<TSieDisk>> disks;
@@ -65,11 +77,7 @@ std::vector<std::unique_ptr<TSieDisk>> FindDisks(TDump &dump, std::uint32_t star
   if (window.Data() == nullptr) return disks;
   TPartitionScan scan(window);
   const std::vector<std::uint32_t> run = scan.FindRun(start, step);
-  for (const std::uint32_t offset : run) {
-    const std::uint8_t *record = window.Data() + offset;
-    disks.push_back(std::make_unique<TSieDisk>(
-        dump, record, window.Translate(LoadU32(record + descriptor::BlockTableAddr))));
-  }
+  for (const std::uint32_t offset : run) disks.push_back(DiskAt(dump, offset));
   // A run that ended at a record that is not valid, with valid ones after
   // it: a damaged record hides the disks that follow it.
   if (!run.empty()) {
@@ -92,14 +100,10 @@ std::vector<std::unique_ptr<TSieDisk>> FindDisks(TDump &dump, std::uint32_t star
 
 std::vector<std::unique_ptr<TSieDisk>> DisksAfterDamage(TDump &dump) {
   std::vector<std::unique_ptr<TSieDisk>> disks;
-  const TFlashImage &window = dump.Window();
   if (!dump.TableDamage()) return disks;
   // FindDisks validated these records: names, block tables and all.
-  for (const std::uint32_t offset : dump.TableDamage()->RecordsAfter) {
-    const std::uint8_t *record = window.Data() + offset;
-    disks.push_back(std::make_unique<TSieDisk>(
-        dump, record, window.Translate(LoadU32(record + descriptor::BlockTableAddr))));
-  }
+  for (const std::uint32_t offset : dump.TableDamage()->RecordsAfter)
+    disks.push_back(DiskAt(dump, offset));
   return disks;
 }
 

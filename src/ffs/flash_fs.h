@@ -175,6 +175,10 @@ class TDiskReader {
   // root. Not on the EEPROM disks.
   void ListDeleted();
 
+  // The working lists as the stages left them, to look at, not to change.
+  const TList<TChunk> &Chunks() const { return ChunkList; }
+  const TList<TPartRec> &Parts() const { return PartList; }
+
   TList<TChunk> ChunkList;
   TList<TPartRec> PartList;
   TList<const TPartRec *> PartsByParent;

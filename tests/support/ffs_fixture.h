@@ -70,13 +70,13 @@ class FfsTest : public ::testing::Test {
 
 inline std::vector<std::uint32_t> ChunkIds(const TDiskReader &reader) {
   std::vector<std::uint32_t> ids;
-  for (const TChunk &c : reader.ChunkList) ids.push_back(c.Id);
+  for (const TChunk &c : reader.Chunks()) ids.push_back(c.Id);
   return ids;
 }
 
 inline std::vector<std::uint32_t> PartIds(const TDiskReader &reader) {
   std::vector<std::uint32_t> ids;
-  for (const TPartRec &p : reader.PartList) ids.push_back(p.Id);
+  for (const TPartRec &p : reader.Parts()) ids.push_back(p.Id);
   return ids;
 }
 

@@ -29,14 +29,14 @@ TEST_F(FfsTest, ScanWalksDescriptorsDownToTheFirstUnwrittenSlot) {
 
   auto reader = FirstStage();
   EXPECT_EQ(ChunkIds(*reader), (std::vector<std::uint32_t>{16, 17}));
-  EXPECT_EQ(reader->ChunkList[0].DescAddr, At(kBlock0 + 0xFF0));
-  EXPECT_EQ(reader->ChunkList[0].DataAddr, At(kBlock0));
-  EXPECT_EQ(reader->ChunkList[1].Size, 300u);
-  EXPECT_EQ(reader->ChunkList[1].DataAddr, At(kBlock0 + 40));
+  EXPECT_EQ(reader->Chunks()[0].DescAddr, At(kBlock0 + 0xFF0));
+  EXPECT_EQ(reader->Chunks()[0].DataAddr, At(kBlock0));
+  EXPECT_EQ(reader->Chunks()[1].Size, 300u);
+  EXPECT_EQ(reader->Chunks()[1].DataAddr, At(kBlock0 + 40));
   ASSERT_EQ(PartIds(*reader), (std::vector<std::uint32_t>{16}));
-  const TPartRec &part = reader->PartList[0];
-  EXPECT_EQ(part.HeaderChunk, &reader->ChunkList[0]);
-  EXPECT_EQ(part.DataChunk, &reader->ChunkList[1]);
+  const TPartRec &part = reader->Parts()[0];
+  EXPECT_EQ(part.HeaderChunk, &reader->Chunks()[0]);
+  EXPECT_EQ(part.DataChunk, &reader->Chunks()[1]);
   EXPECT_EQ(part.Next, nullptr);
   EXPECT_EQ(std::string(reinterpret_cast<const char *>(part.Name), part.NameLength), "root");
 }
@@ -97,11 +97,11 @@ TEST_F(FfsTest, PairingNeedsNeighboursAndAMatchingHeader) {
 
   auto reader = FirstStage();
   EXPECT_EQ(PartIds(*reader), (std::vector<std::uint32_t>{4, 20, 24}));
-  EXPECT_EQ(reader->PartList[1].DataChunk, nullptr);
-  const TPartRec &dup = reader->PartList[2];
+  EXPECT_EQ(reader->Parts()[1].DataChunk, nullptr);
+  const TPartRec &dup = reader->Parts()[2];
   // Equal ids keep the scan's order, so the later chunk stands next to 25.
   EXPECT_EQ(std::string(reinterpret_cast<const char *>(dup.Name), dup.NameLength), "second");
-  EXPECT_EQ(reader->ChunkList.Count(), 15);
+  EXPECT_EQ(reader->Chunks().Count(), 15);
 }
 
 TEST_F(FfsTest, HeadersAndNamesOutsideTheImageFormNoPart) {
@@ -137,7 +137,7 @@ TEST_F(FfsTest, LinksFollowNextIdsThatNameParts) {
 
   auto reader = FirstStage();
   auto part = [&](std::uint32_t id) -> const TPartRec & {
-    return reader->PartList[reader->FindPart(id)];
+    return reader->Parts()[reader->FindPart(id)];
   };
   EXPECT_EQ(part(4).Next, &part(8));
   EXPECT_EQ(part(6).Next, &part(8));

@@ -65,15 +65,11 @@ TEST_F(FfsTest, TreeOfTheWorkedExample) {
 
 TEST_F(FfsTest, ConsumptionLeavesOnlyWhatNoEntryUses) {
   Open(WorkedTree());
-  TDiskReader reader(Disk(), budget_);
-  reader.ChunkScan();
-  reader.SortChunks();
-  reader.PairParts();
-  reader.JoinLinks();
+  auto reader = FirstStage();
   Disk().ReleaseEntries();
-  ASSERT_TRUE(reader.BuildTree(reader.FindRootPart()));
-  EXPECT_EQ(ChunkIds(reader), (std::vector<std::uint32_t>{40}));
-  EXPECT_EQ(reader.PartList.Count(), 0);
+  ASSERT_TRUE(reader->BuildTree(reader->FindRootPart()));
+  EXPECT_EQ(ChunkIds(*reader), (std::vector<std::uint32_t>{40}));
+  EXPECT_EQ(reader->Parts().Count(), 0);
 }
 
 TEST_F(FfsTest, BatchedConsumptionMatchesOneRemovalAtATime) {

@@ -144,42 +144,36 @@ TEST_F(FfsTest, LinksFollowNextIdsThatNameParts) {
   EXPECT_EQ(part(2).Next, nullptr);
   EXPECT_EQ(part(8).Next, nullptr);
   EXPECT_EQ(part(10).Next, nullptr);
-  // Left sorted by parent for the tree walk.
-  for (int i = 1; i < reader->PartsByParent.Count(); ++i)
-    EXPECT_LE(reader->PartsByParent[i - 1]->ParentId, reader->PartsByParent[i]->ParentId);
 }
 
 TEST_F(FfsTest, LookupsFindTheFirstOfARunAndRemovalsTakeOneRecord) {
+  // Parts 4 to 12 whose parents interleave by id, so that FindFirstChild
+  // finds its runs only when JoinLinks sorted them by parent; chunk 42 thrice.
   DumpBuilder dump = OneDisk({{At(kBlock0), 0x1000}});
+  FlashBlock block(dump, kBlock0, 0x1000);
+  const std::uint16_t parents[] = {12, 10, 10, 12, 10};
+  for (int i = 0; i < 5; ++i) block.Part({.Id = std::uint16_t(4 + 2 * i), .ParentId = parents[i]});
+  for (const std::uint32_t id : {42u, 42u, 42u, 47u}) block.Chunk(id, {});
   Open(dump);
-  TDiskReader reader(Disk(), budget_);
-  EXPECT_EQ(reader.FindChunk(4), -1);
-  EXPECT_EQ(reader.FindPart(4), -1);
-  EXPECT_EQ(reader.FindFirstChild(4), -1);
-  reader.RemoveChunk(4);
-  EXPECT_EQ(reader.ChunkList.Count(), 0);
+  TDiskReader empty(Disk(), budget_);  // no stage run: every list empty
+  EXPECT_EQ(empty.FindChunk(4), -1);
+  EXPECT_EQ(empty.FindPart(4), -1);
+  EXPECT_EQ(empty.FindFirstChild(10), -1);
 
-  std::vector<TPartRec> parts(4);
-  const std::uint16_t parents[] = {10, 10, 10, 12};
-  for (int i = 0; i < 4; ++i) {
-    parts[i].Id = static_cast<std::uint16_t>(2 * i);
-    parts[i].ParentId = parents[i];
-    reader.PartsByParent.Add(&parts[i]);
-  }
-  EXPECT_EQ(reader.FindFirstChild(10), 0);
-  EXPECT_EQ(reader.FindFirstChild(12), 3);
-  EXPECT_EQ(reader.FindFirstChild(11), -1);
-  EXPECT_EQ(reader.FindFirstChild(13), -1);
-  reader.PartsByParent.SetCount(2);
-  EXPECT_EQ(reader.FindFirstChild(10), 0);
-
-  for (const std::uint32_t id : {3u, 4u, 4u, 4u, 9u}) reader.ChunkList.Add({0, id, 0, 0});
-  EXPECT_EQ(reader.FindChunk(4), 1);
-  reader.RemoveChunk(4);
-  reader.RemoveChunk(4);
-  EXPECT_EQ(ChunkIds(reader), (std::vector<std::uint32_t>{3, 4, 9}));
-  reader.RemoveChunk(5);
-  EXPECT_EQ(reader.ChunkList.Count(), 3);
+  auto reader = FirstStage();
+  EXPECT_EQ(reader->FindFirstChild(10), 0);
+  EXPECT_EQ(reader->FindFirstChild(12), 3);
+  EXPECT_EQ(reader->FindFirstChild(11), -1);
+  EXPECT_EQ(reader->FindFirstChild(13), -1);
+  EXPECT_EQ(reader->FindChunk(42), 10);  // after the parts' chunks 4 to 13
+  reader->RemoveChunk(42);
+  reader->RemoveChunk(42);
+  reader->RemoveChunk(43);
+  EXPECT_EQ(reader->FindChunk(42), 10);
+  EXPECT_EQ(reader->FindChunk(47), 11);
+  reader->RemovePart(8);
+  reader->RemovePart(9);
+  EXPECT_EQ(PartIds(*reader), (std::vector<std::uint32_t>{4, 6, 10, 12}));
 }
 
 }  // namespace

@@ -94,29 +94,23 @@ TEST_F(FfsTest, BatchedConsumptionMatchesOneRemovalAtATime) {
     }
     Open(dump);
 
-    TEntryBudget budget;
-    TDiskReader reader(Disk(), budget);
-    reader.ChunkScan();
-    reader.SortChunks();
-    reader.PairParts();
-    reader.JoinLinks();
+    // Two readers with the same lists: one builds the tree, the other takes
+    // out what its entries hold one removal at a time.
+    auto reader = FirstStage();
+    auto sequential = FirstStage();
     Disk().ReleaseEntries();
-    // The ids the removals name, in their order, taken before they run.
-    TDiskReader sequential(Disk(), budget);
-    sequential.ChunkList = reader.ChunkList;
-    sequential.PartList = reader.PartList;
-    ASSERT_TRUE(reader.BuildTree(reader.FindRootPart())) << round;
+    ASSERT_TRUE(reader->BuildTree(reader->FindRootPart())) << round;
     for (const TSieFile *e : *Disk().Entries()) {
-      sequential.RemovePart(e->Id);
-      sequential.RemoveChunk(e->Id);
+      sequential->RemovePart(e->Id);
+      sequential->RemoveChunk(e->Id);
       for (const TExtent &x : e->Extents) {
-        sequential.RemovePart(x.Id);
-        sequential.RemoveChunk(x.Id);
-        sequential.RemoveChunk(x.DataId);
+        sequential->RemovePart(x.Id);
+        sequential->RemoveChunk(x.Id);
+        sequential->RemoveChunk(x.DataId);
       }
     }
-    EXPECT_EQ(ChunkIds(reader), ChunkIds(sequential)) << round;
-    EXPECT_EQ(PartIds(reader), PartIds(sequential)) << round;
+    EXPECT_EQ(ChunkIds(*reader), ChunkIds(*sequential)) << round;
+    EXPECT_EQ(PartIds(*reader), PartIds(*sequential)) << round;
   }
 }
 

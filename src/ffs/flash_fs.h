@@ -179,11 +179,14 @@ class TDiskReader {
   const TList<TChunk> &Chunks() const { return ChunkList; }
   const TList<TPartRec> &Parts() const { return PartList; }
 
+ private:
+  // The live chunks (by id after SortChunks), the parts paired from them (by
+  // id), and the same parts by parent id for the tree walk. ConsumeUsed drops
+  // from the first two what the entries hold; the leftovers are what stays.
   TList<TChunk> ChunkList;
   TList<TPartRec> PartList;
   TList<const TPartRec *> PartsByParent;
 
- private:
   TSieFile *NewEntry(TSieFile *parent);
   // A folder the reader makes below `parent`, in the disk's list: named and
   // stamped as `like`, or without one named `name` and stamped with the

@@ -35,13 +35,8 @@ class TParentPaths {
       chain_.push_back(e);
     }
     for (std::size_t i = chain_.size(); i-- > 0;) {
-      Value value = make(*chain_[i], known);
-      if (keep(*chain_[i])) {
-        known = &kept_.emplace(chain_[i], std::move(value)).first->second;
-      } else {
-        last_ = std::move(value);
-        known = &last_;
-      }
+      last_ = make(*chain_[i], known);  // made before `known` (maybe last_) is overwritten
+      known = keep(*chain_[i]) ? &kept_.emplace(chain_[i], std::move(last_)).first->second : &last_;
     }
     return *known;
   }
@@ -49,7 +44,7 @@ class TParentPaths {
  private:
   std::unordered_map<const TSieFile *, Value> kept_;
   std::vector<const TSieFile *> chain_;
-  Value last_{};  // the value last worked out
+  Value last_{};  // the value last worked out, where it was not kept
 };
 
 }  // namespace quarn

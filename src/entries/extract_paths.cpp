@@ -54,24 +54,17 @@ template <typename String>
 const std::optional<String> &TExtractPathsOf<String>::PathOf(const TSieFile &entry) {
   constexpr const String *kForm = nullptr;
   const auto delimiter = static_cast<typename String::value_type>(kPathDelimiter);
-  // The entries from this one up to the nearest one already worked out, then
-  // downwards: each path from its parent's, as ExtractDir joins them.
-  chain_.clear();
-  for (const TSieFile *e = &entry; e != nullptr && paths_.find(e) == paths_.end(); e = e->Parent())
-    chain_.push_back(e);
-  for (std::size_t i = chain_.size(); i-- > 0;) {
-    const TSieFile *node = chain_[i];
+  // Each path from its parent's, as ExtractDir joins them.
+  auto place = [&](const TSieFile &node, const std::optional<String> *parent) {
     std::optional<String> path;
-    if (!DestOf(*node, kForm).empty()) {
-      path = PlacedIn(DestOf(*node, kForm), NameOf(*node, kForm));
-    } else if (node->Parent() != nullptr) {
-      const std::optional<String> &parent = paths_[node->Parent()];
-      if (parent) path = PlacedIn(*parent + delimiter, NameOf(*node, kForm));
-    }
+    if (!DestOf(node, kForm).empty())
+      path = PlacedIn(DestOf(node, kForm), NameOf(node, kForm));
+    else if (parent != nullptr && *parent)
+      path = PlacedIn(**parent + delimiter, NameOf(node, kForm));
     if (path && path->size() > maxLength_) path.reset();
-    paths_.emplace(node, std::move(path));
-  }
-  return paths_[&entry];
+    return path;
+  };
+  return paths_.Of(entry, place, [](const TSieFile &) { return true; });
 }
 
 template class TExtractPathsOf<std::string>;

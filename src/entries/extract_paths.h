@@ -8,9 +8,8 @@
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
+#include "entries/parent_paths.h"
 #include "entries/sie_file.h"
 
 namespace quarn {
@@ -32,8 +31,7 @@ class TExtractPathsOf {
 
  private:
   std::size_t maxLength_;
-  std::unordered_map<const TSieFile *, std::optional<String>> paths_;
-  std::vector<const TSieFile *> chain_;
+  TParentPaths<std::optional<String>> paths_;
 };
 
 }  // namespace quarn

@@ -241,6 +241,7 @@ TListingOrder::TListingOrder(const TList<TSieFile *> &listed, const TSieFile *na
   std::vector<Span> spans;
   spans.reserve(count + 16);
   TEntryIndex index(count + 16);
+  // Not TParentPaths (parent_paths.h): its hash table would make the whole order 1.5x slower.
   std::vector<const TSieFile *> chain;
   std::string diskName;
   auto pathOf = [&](const TSieFile *entry) -> std::uint32_t {

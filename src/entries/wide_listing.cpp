@@ -1,8 +1,7 @@
 #include "entries/wide_listing.h"
 
-#include <unordered_map>
-
 #include "entries/listing_path.h"
+#include "entries/parent_paths.h"
 #include "entries/unique_names.h"
 #include "platform/platform.h"
 #include "util/utf8.h"
@@ -65,44 +64,23 @@ TWideListing::TWideListing(const TListingOrder &listing, TSieFile &namelessRoot)
 
   // Paths, each from its parent's: a parent's path is kept while its
   // children are worked out, however the listing orders them.
-  std::unordered_map<const TSieFile *, std::u16string> parents;
-  std::vector<const TSieFile *> chain;
-  std::u16string path;
-  auto pathOf = [&](const TSieFile *entry) {
-    chain.clear();
-    const TSieFile *e = entry;
-    std::u16string_view known;
-    bool found = false;
-    for (; e != nullptr; e = e->Parent()) {
-      if (e != entry) {
-        const auto at = parents.find(e);
-        if (at != parents.end()) {
-          known = at->second;
-          found = true;
-          break;
-        }
-      }
-      chain.push_back(e);
-    }
-    path.assign(found ? known : std::u16string_view());
-    const TSieFile *top = chain.back();
-    if (!found && top->Disk != nullptr) path = WideFromNarrow(ShortName(top->Disk->DiskName()));
-    for (std::size_t i = chain.size(); i-- > 0;) {
-      const TSieFile *node = chain[i];
-      std::u16string joined;
-      TSieFile::AppendJoinedPath(joined, path, node->WideName);
-      path = std::move(joined);
-      if (node != entry && node->Children().Count() > 0) parents.emplace(node, path);
-    }
+  TParentPaths<std::u16string> parents;
+  auto join = [](const TSieFile &node, const std::u16string *parent) {
+    // An entry below no other follows its disk's name.
+    std::u16string disk;
+    if (parent == nullptr && node.Disk != nullptr)
+      disk = WideFromNarrow(ShortName(node.Disk->DiskName()));
+    std::u16string path;
+    TSieFile::AppendJoinedPath(path, parent != nullptr ? *parent : disk, node.WideName);
     return path;
   };
+  auto hasChildren = [](const TSieFile &node) { return node.Children().Count() > 0; };
 
   const int count = listing.Count();
   at_.reserve(static_cast<std::size_t>(count));
   length_.reserve(static_cast<std::size_t>(count));
   for (TSieFile *entry : listing.Entries()) {
-    const std::u16string p = pathOf(entry);
-    if (entry->Children().Count() > 0) parents.emplace(entry, p);
+    const std::u16string &p = parents.Of(*entry, join, hasChildren);
     at_.push_back(static_cast<std::uint32_t>(text_.size()));
     length_.push_back(static_cast<std::uint32_t>(p.size()));
     text_ += p;

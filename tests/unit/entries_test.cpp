@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "entries/listing_order.h"
+#include "entries/parent_paths.h"
 #include "entries/sie_file.h"
 #include "entries/unique_names.h"
 #include "entries/wide_listing.h"
@@ -80,6 +81,28 @@ TEST(FullPathTest, DeepTreesNeedNoRecursion) {
   for (int i = 0; i < 200000; ++i) e = t.Make("d", e);
   EXPECT_EQ(e->FullPath().size(), 255u);
   EXPECT_EQ(e->ExtractDir().size(), 4u + 2u * 199999);  // "top" and each "d", delimited
+}
+
+TEST(ParentPathsTest, EachKeptValueIsMadeOnceHoweverDeep) {
+  Tree t;
+  TSieFile *top = t.Make("top");
+  TSieFile *e = top;
+  for (int i = 0; i < 200000; ++i) e = t.Make("d", e);
+  int made = 0;
+  auto depth = [&made](const TSieFile &, const int *parent) {
+    ++made;
+    return parent != nullptr ? *parent + 1 : 0;
+  };
+  auto withChildren = [](const TSieFile &node) { return node.Children().Count() > 0; };
+  TParentPaths<int> paths;
+  EXPECT_EQ(paths.Of(*e, depth, withChildren), 200000);
+  EXPECT_EQ(made, 200001);
+  // The leaf was not kept: asked again, it alone is made again.
+  EXPECT_EQ(paths.Of(*e, depth, withChildren), 200000);
+  EXPECT_EQ(made, 200002);
+  EXPECT_EQ(paths.Of(*top, depth, withChildren), 0);
+  EXPECT_EQ(paths.Of(*t.Make("sibling", e->Parent()), depth, withChildren), 200000);
+  EXPECT_EQ(made, 200003);
 }
 
 TEST(ExtractDirTest, FollowsTheNearestLearnedDestination) {

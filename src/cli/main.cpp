@@ -101,8 +101,13 @@ int RunCommand(const CommandSpec &command, int argc, char **argv) {
     options.dump = operands[0];
     options.patterns.assign(operands.begin() + 1, operands.end());
   }
-  // The command asks the core itself; no settings file is read.
-  quarn::SetSettingsOverride(quarn::TSettings{.ShowDeleted = options.Has(kDeleted)});
+  // The command asks the core itself; no settings file is read. It reads
+  // the dump through a view of the file, and a dump cut meanwhile ends it
+  // as a read error (extract and test: some entries failed).
+  quarn::SetSettingsOverride(
+      quarn::TSettings{.ShowDeleted = options.Has(kDeleted), .MapDump = true});
+  if (command.id != kProbe)
+    CatchCutDump(options.dump, command.id & (kExtract | kTest) ? kExitSomeFailed : kExitUnreadable);
   const std::string needs = std::string(command.name) + " needs a dump";
   switch (command.id) {
     case kProbe:

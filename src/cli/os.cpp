@@ -1,5 +1,6 @@
 #include "cli/os.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -34,6 +35,17 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 }
 #else
 void OnInterrupt(int) { interruptRequested = true; }
+
+// What the SIGBUS handler writes and ends with, made before it is installed.
+char cutMessage[1024];
+std::size_t cutLength = 0;
+int cutExitCode = 1;
+
+void OnCutDump(int) {
+  const ssize_t written = write(STDERR_FILENO, cutMessage, cutLength);
+  static_cast<void>(written);  // nothing more can be done
+  _exit(cutExitCode);
+}
 #endif
 
 }  // namespace
@@ -72,6 +84,22 @@ void CatchInterrupt() {
 }
 
 bool InterruptRequested() { return interruptRequested; }
+
+#ifdef _WIN32
+void CatchCutDump(const std::string &, int) {}
+#else
+void CatchCutDump(const std::string &dump, int exitCode) {
+  const std::string message =
+      "quarn: " + dump + ": the file was cut short while it was read (or its device went away)\n";
+  cutLength = std::min(message.size(), sizeof cutMessage);
+  std::memcpy(cutMessage, message.data(), cutLength);
+  cutExitCode = exitCode;
+  struct sigaction action {};
+  action.sa_handler = OnCutDump;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGBUS, &action, nullptr);
+}
+#endif
 
 #ifdef _WIN32
 void ReserveStandardStreams() {}

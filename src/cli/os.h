@@ -20,6 +20,13 @@ int TerminalWidth();
 void CatchInterrupt();
 bool InterruptRequested();
 
+// The core reads the dump through a view of its file (no copy): from now on a
+// page of it that the file no longer has (another program cut the file while
+// the command ran, or its device went away) ends the command with
+// "quarn: DUMP: ..." on stderr and `exitCode`, not with a crash. Nothing on
+// Windows, where the core keeps a copy.
+void CatchCutDump(const std::string &dump, int exitCode);
+
 // Whether `path` names a pipe, a character device or a socket: input that
 // has no size and can be read only once, as it comes.
 bool IsStream(const std::string &path);

@@ -15,6 +15,7 @@
 
 #include "entries/entry_budget.h"
 #include "flash/flash_image.h"
+#include "platform/large_buffer.h"
 
 namespace quarn {
 
@@ -26,6 +27,12 @@ class TDump {
         std::uint16_t arcTime)
       : bytes_(std::move(bytes)),
         window_(bytes_.get(), size),
+        arcDate_(arcDate),
+        arcTime_(arcTime) {}
+  // Reads the dump through a view of its file (see TFileView).
+  TDump(std::unique_ptr<TFileView> view, std::uint16_t arcDate, std::uint16_t arcTime)
+      : view_(std::move(view)),
+        window_(view_->Data(), view_->Size()),
         arcDate_(arcDate),
         arcTime_(arcTime) {}
   TDump(const TDump &) = delete;
@@ -64,7 +71,8 @@ class TDump {
   void SetTableDamage(TTableDamage damage) { tableDamage_ = std::move(damage); }
 
  private:
-  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::unique_ptr<std::uint8_t[]> bytes_;  // the dump copied, or
+  std::unique_ptr<TFileView> view_;        // its file mapped
   TFlashImage window_;
   std::uint16_t arcDate_;
   std::uint16_t arcTime_;

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/large_buffer.h"
+#include "platform/linux_internal.h"
 
 namespace quarn {
 
@@ -15,6 +16,21 @@ void AdviseLargeBuffer(void *data, std::size_t size) {
   // Only a hint: where the kernel offers no huge pages the call fails and
   // the buffer stays as it is.
   madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+}
+
+std::unique_ptr<TFileView> TFileView::Map(HANDLE file, std::uint32_t size) {
+  const int descriptor = platform::ValidDescriptor(file);
+  if (descriptor < 0 || size == 0) return nullptr;
+  // Private and read-only: nothing is ever written through the view, and
+  // what another program writes to the file may or may not show through.
+  void *view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
+  if (view == MAP_FAILED) return nullptr;
+  return std::unique_ptr<TFileView>(new TFileView(static_cast<const std::uint8_t *>(view), size));
+}
+
+TFileView::~TFileView() {
+  munmap(const_cast<std::uint8_t *>(data_),
+         size_);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
 }
 
 }  // namespace quarn

@@ -62,16 +62,13 @@ int ReadRest(HANDLE file, std::unique_ptr<std::uint8_t[]> &bytes, std::uint32_t 
 
 }  // namespace
 
-int LoadDump(HANDLE opened, std::unique_ptr<TDump> &dump) {
+int LoadDump(HANDLE opened, std::unique_ptr<TDump> &dump, bool map) {
   FileHandle file(opened);
   if (!file.Valid()) return E_EOPEN;
 
   DWORD sizeHigh = 0;
   const DWORD sizeLow = GetFileSize(file.Get(), &sizeHigh);
   std::uint32_t size = (sizeHigh != 0 || sizeLow > FlashWindowSize) ? FlashWindowSize : sizeLow;
-  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
-  if (!bytes) return E_NO_MEMORY;
-  AdviseLargeBuffer(bytes.get(), size);
 
   // The dump's own last-write time, as the file system gives it: not
   // shifted to local time.
@@ -81,6 +78,15 @@ int LoadDump(HANDLE opened, std::unique_ptr<TDump> &dump) {
   if (GetFileTime(file.Get(), nullptr, nullptr, &written) &&
       !FileTimeToDosDateTime(&written, &date, &time))
     ClampedDosDateTime(written, date, time);
+
+  if (std::unique_ptr<TFileView> view = map ? TFileView::Map(file.Get(), size) : nullptr) {
+    file.Close();
+    dump = std::make_unique<TDump>(std::move(view), date, time);
+    return 0;
+  }
+  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
+  if (!bytes) return E_NO_MEMORY;
+  AdviseLargeBuffer(bytes.get(), size);
 
   DWORD read = 0;
   SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);

@@ -16,8 +16,9 @@ namespace quarn {
 // be) and closes it. Only the first 32 MiB can be reached through the flash
 // window, so a longer file is read that far: never wrapped at 4 GiB, never
 // held whole. Returns 0 with `dump` set, or the WCX code of the failure:
-// E_EOPEN, E_NO_MEMORY or E_EREAD.
-int LoadDump(HANDLE file, std::unique_ptr<TDump> &dump);
+// E_EOPEN, E_NO_MEMORY or E_EREAD. With `map`, a file that can be mapped is
+// read through a view of it instead (TFileView), not copied.
+int LoadDump(HANDLE file, std::unique_ptr<TDump> &dump, bool map = false);
 
 // Recognition of the file opened as `file` (INVALID_HANDLE_VALUE when it
 // could not be), from its size and the bytes at the signature's place; the

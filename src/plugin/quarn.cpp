@@ -69,7 +69,7 @@ void TQuarn::Start(std::int32_t openMode) {
 }
 
 void TQuarn::Open(HANDLE file, int &openResult, std::string narrowName, std::u16string wideName) {
-  openResult = LoadDump(file, dump_);
+  openResult = LoadDump(file, dump_, settings_.MapDump);
   if (!dump_) return;
   arcNameNarrow_ = std::move(narrowName);
   arcNameWide_ = std::move(wideName);

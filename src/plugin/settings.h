@@ -20,6 +20,10 @@ struct TSettings {
   // List the files and folders the dead descriptors of each file-system
   // disk still hold, and the disks a damaged partition record hides.
   bool ShowDeleted = false;
+  // Read the dump through a view of its file instead of a copy (TFileView:
+  // no copy, but a file cut while it is open raises SIGBUS). Never from an
+  // ini file: only a host that handles that signal, the command, asks.
+  bool MapDump = false;
 };
 
 // Remembers the ini file a host named (narrow code page; UTF-8 on Linux).

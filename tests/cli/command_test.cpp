@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/os.h"
 #include "crafted_dumps.h"
 #include "dump_builder.h"
 #include "sample_fs.h"
@@ -588,6 +590,22 @@ TEST_F(CommandTest, AClosedOrFullStandardOutputIsAnError) {
       EXPECT_TRUE(Contains(outcome.err, "cannot write to standard output")) << outcome.err;
     }
   }
+}
+
+// The core reads the command's dump through a view of the file: a page the
+// file no longer has, because it was cut meanwhile, ends the command with a
+// message instead of a crash.
+TEST_F(CommandTest, ADumpCutWhileItIsReadEndsWithAMessage) {
+  EXPECT_EXIT(
+      {
+        CatchCutDump("dump.bin", 4);
+        const int file = open(dumpPath_.c_str(), O_RDONLY);
+        const auto *view = static_cast<const volatile char *>(
+            mmap(nullptr, 0x10000, PROT_READ, MAP_PRIVATE, file, 0));
+        if (file < 0 || view == MAP_FAILED || truncate(dumpPath_.c_str(), 0) != 0) std::exit(9);
+        std::exit(view[0x8000]);  // the page is gone
+      },
+      ::testing::ExitedWithCode(4), "quarn: dump.bin: the file was cut short while it was read");
 }
 
 // info and list --json on hostile and damaged dumps: valid JSON, every

@@ -5,9 +5,11 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "dump_builder.h"
+#include "plugin/settings.h"
 #include "test_files.h"
 #include "wcx_session.h"
 #include "wcxhead.h"
@@ -47,6 +49,17 @@ int HostAttr(int fatAttr) {
   return mode;
 #endif
 }
+
+#ifndef _WIN32
+// Whether the file at `path` is mapped into this process.
+bool IsMapped(const std::string &path) {
+  const std::string name = " " + std::filesystem::canonical(path).string();
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);)
+    if (line.ends_with(name)) return true;
+  return false;
+}
+#endif
 
 class ArchiveTest : public ::testing::Test {
  protected:
@@ -209,6 +222,44 @@ TEST_F(ArchiveTest, AShortDumpIsNeverReadPastItsEnd) {
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].Path, "IN.BIN");
   EXPECT_EQ(entries[0].UnpSize, 0x2000);
+}
+
+TEST_F(ArchiveTest, AViewOfTheFileListsAndExtractsAsTheCopy) {
+  // The command's way of reading (a view of the file, no copy) against the
+  // host's: a short dump whose table points past its end, and a file longer
+  // than the window.
+  DumpBuilder shortDump(0x4000, 0, false);
+  shortDump.Disk(0x100, "IN", 0x1000, 0x2000, {{At(0x3000), 0x1000}, {At(0x100000), 0x1000}},
+                 false);
+  DumpBuilder longDump(0x2000000 + 0x1000);
+  longDump.Disk(0x100, "D", 0x1000, 0x2000, {{At(0x4000), 0x1000}, {At(0x1FFF000), 0x1000}});
+  // The short one's second block is not in the file: what is there is
+  // written, and the entry is bad data.
+  for (const auto &[dump, result, written] :
+       {std::tuple{&shortDump, E_BAD_DATA, 0x1000u}, std::tuple{&longDump, 0, 0x2000u}}) {
+    const std::string path = Save(*dump);
+    std::vector<std::vector<Listed>> listed;
+    std::vector<std::vector<std::uint8_t>> images;
+    for (const bool map : {false, true}) {
+      SetSettingsOverride(TSettings{.MapDump = map});
+      listed.push_back(WcxArchive(path).List());
+      WcxArchive archive(path, PK_OM_EXTRACT);
+#ifndef _WIN32
+      EXPECT_EQ(IsMapped(path), map);
+#endif
+      const std::string target = dir_.File(map ? "mapped.bin" : "copied.bin");
+      EXPECT_TRUE(archive.SeekTo(listed.back().at(0).Path));
+      EXPECT_EQ(archive.Extract(target), result);
+      images.push_back(ReadBytes(target));
+    }
+    SetSettingsOverride(std::nullopt);
+    ASSERT_EQ(listed[0].size(), 1u);
+    EXPECT_EQ(listed[1].size(), 1u);
+    EXPECT_EQ(listed[0][0].Path, listed[1][0].Path);
+    EXPECT_EQ(listed[0][0].UnpSize, listed[1][0].UnpSize);
+    EXPECT_EQ(images[0].size(), written);
+    EXPECT_EQ(images[0], images[1]);
+  }
 }
 
 TEST_F(ArchiveTest, CrowdedTablesStayBounded) {

@@ -87,6 +87,13 @@ BENCHMARK(BM_TestSample)->Unit(benchmark::kMillisecond);
 // file system, EEPROM blocks, the sorted listing and every record.
 void BM_OpenAndListDenseDump(benchmark::State &state) { OpenAndList(state, DensePath()); }
 BENCHMARK(BM_OpenAndListDenseDump)->Unit(benchmark::kMillisecond);
+// The same through a view of the file, as the command reads a dump: no copy.
+void BM_OpenAndListDenseDumpInAView(benchmark::State &state) {
+  quarn::SetSettingsOverride(quarn::TSettings{.MapDump = true});
+  OpenAndList(state, DensePath());
+  quarn::SetSettingsOverride(std::nullopt);
+}
+BENCHMARK(BM_OpenAndListDenseDumpInAView)->Unit(benchmark::kMillisecond);
 
 // The listing order of the dense dump's entries alone, found folder by
 // folder as opening does, and by sorting whole paths: what keeps the

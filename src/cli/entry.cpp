@@ -102,9 +102,27 @@ Entry EntryFromHeader(const tHeaderDataExW &header) {
 }
 
 std::string FormatDateTime(const DateTime &time, char separator) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", time.year, time.month,
-                time.day, separator, time.hour, time.minute, time.second);
+  const auto fits = [](int value, int limit) { return value >= 0 && value < limit; };
+  if (!fits(time.year, 10000) || !fits(time.month, 100) || !fits(time.day, 100) ||
+      !fits(time.hour, 100) || !fits(time.minute, 100) || !fits(time.second, 100)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", time.year, time.month,
+                  time.day, separator, time.hour, time.minute, time.second);
+    return text;
+  }
+  // The common case without printf: a listing formats one for every entry.
+  std::string text = "0000-00-00 00:00:00";
+  text[10] = separator;
+  const auto put = [&text](std::size_t end, int value) {
+    for (std::size_t i = end; value > 0; value /= 10)
+      text[--i] = static_cast<char>('0' + value % 10);
+  };
+  put(4, time.year);
+  put(7, time.month);
+  put(10, time.day);
+  put(13, time.hour);
+  put(16, time.minute);
+  put(19, time.second);
   return text;
 }
 

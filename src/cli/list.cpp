@@ -12,14 +12,22 @@ namespace {
 constexpr char kRule[] = "------------------- ----- ------------  ------------------------\n";
 
 void PrintTable(const std::vector<Entry> &entries) {
-  std::printf("   Date      Time    Attr         Size  Name\n%s", kRule);
+  std::string out = "   Date      Time    Attr         Size  Name\n";
+  out += kRule;
   std::uint64_t totalSize = 0;
   std::size_t files = 0, folders = 0;
   const Entry *newest = nullptr;
   for (const Entry &entry : entries) {
+    // "%s %s %12s  %s\n", without printf: one line for every entry.
     const std::string size = entry.directory ? "" : std::to_string(entry.size);
-    std::printf("%s %s %12s  %s\n", EntryDateTime(entry).c_str(), AttributeString(entry).c_str(),
-                size.c_str(), DisplayPath(entry.path).c_str());
+    out += EntryDateTime(entry);
+    out += ' ';
+    out += AttributeString(entry);
+    out.append(size.size() < 13 ? 13 - size.size() : 1, ' ');
+    out += size;
+    out += "  ";
+    out += DisplayPath(entry.path);
+    out += '\n';
     if (entry.directory) {
       ++folders;
     } else {
@@ -28,7 +36,8 @@ void PrintTable(const std::vector<Entry> &entries) {
     }
     if (entry.timeValid && (newest == nullptr || newest->time < entry.time)) newest = &entry;
   }
-  std::printf("%s", kRule);
+  out += kRule;
+  std::fwrite(out.data(), 1, out.size(), stdout);
   const std::string date = newest != nullptr ? FormatDateTime(newest->time) : std::string(19, ' ');
   std::printf("%s       %12llu  %zu files, %zu folders\n", date.c_str(),
               static_cast<unsigned long long>(totalSize), files, folders);

@@ -14,6 +14,7 @@
 #   --dump DUMP   an existing dump; its tree is what `quarn extract` makes of it
 #
 # Files are read from the page cache: every command runs once untimed first.
+# quarn and bsdtar take turns, run by run.
 # bsdtar comes with Debian's libarchive-tools.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -60,28 +61,36 @@ rm -rf "$work/check"
 
 now() { date +%s%N; }
 
-# Median wall time in milliseconds of `runs` runs of a command; $1 names a
-# function run before each one, untimed.
-median_ms() {
-  local prepare=$1; shift
-  local times=() start end i
-  "$prepare"; "$@" >/dev/null 2>&1
+# Median wall times in milliseconds of `runs` runs of two commands, taken in
+# turns so that whatever else the machine does weighs on both alike; $1 names
+# a function run before each run, untimed. The commands are given as the
+# names of two functions. Prints the two medians on one line.
+median_pair_ms() {
+  local prepare=$1 first=$2 second=$3
+  local a=() b=() start end i
+  "$prepare"; "$first" >/dev/null 2>&1; "$prepare"; "$second" >/dev/null 2>&1
   for ((i = 0; i < runs; i++)); do
-    "$prepare"
-    start=$(now); "$@" >/dev/null 2>&1; end=$(now)
-    times+=($(( (end - start) / 1000 )))
+    "$prepare"; start=$(now); "$first" >/dev/null 2>&1; end=$(now)
+    a+=($(( (end - start) / 1000 )))
+    "$prepare"; start=$(now); "$second" >/dev/null 2>&1; end=$(now)
+    b+=($(( (end - start) / 1000 )))
   done
-  printf '%s\n' "${times[@]}" | sort -n |
+  echo "$(median "${a[@]}") $(median "${b[@]}")"
+}
+median() {
+  printf '%s\n' "$@" | sort -n |
     awk '{ t[NR] = $1 } END { m = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2;
                               printf "%.2f\n", m / 1000 }'
 }
 nothing() { :; }
 fresh_out() { rm -rf "$work/out"; mkdir "$work/out"; }
+quarn_list() { "$quarn" list "$dump"; }
+tar_list() { bsdtar -tvf "$work/sample.tar"; }
+quarn_extract() { "$quarn" extract "$dump" -o "$work/out"; }
+tar_extract() { bsdtar -xf "$work/sample.tar" -C "$work/out"; }
 
-quarn_list=$(median_ms nothing "$quarn" list "$dump")
-tar_list=$(median_ms nothing bsdtar -tvf "$work/sample.tar")
-quarn_extract=$(median_ms fresh_out "$quarn" extract "$dump" -o "$work/out")
-tar_extract=$(median_ms fresh_out bsdtar -xf "$work/sample.tar" -C "$work/out")
+read -r quarn_list tar_list < <(median_pair_ms nothing quarn_list tar_list)
+read -r quarn_extract tar_extract < <(median_pair_ms fresh_out quarn_extract tar_extract)
 
 files=$(find "$work/tree" -type f | wc -l)
 folders=$(find "$work/tree" -mindepth 1 -type d | wc -l)

@@ -230,8 +230,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/, void * /*security
   // OPEN_ALWAYS says, as on Windows, whether the file was there already
   // (ERROR_ALREADY_EXISTS), so that a caller can leave a new file as it is.
   bool existed = false;
-  int descriptor =
-      OpenRetrying(name, disposition == OPEN_ALWAYS ? openFlags | O_EXCL : openFlags, mode);
+  const int firstFlags = disposition == OPEN_ALWAYS ? openFlags | O_EXCL : openFlags;
+  int descriptor = OpenRetrying(name, firstFlags, mode);
+  // What an exclusive creation opened is a new regular file: nothing to check.
+  const bool created = descriptor >= 0 && (firstFlags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
   if (disposition == OPEN_ALWAYS && descriptor < 0 && errno == EEXIST) {
     existed = true;
     descriptor = OpenRetrying(name, openFlags & ~O_CREAT, mode);
@@ -251,21 +253,23 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/, void * /*security
     SetLastErrorCode(PathError(name, errno));
     return INVALID_HANDLE_VALUE;
   }
-  struct stat status;
-  if (fstat(descriptor, &status) != 0) {
-    SetLastErrorFromErrno(errno);
-    close(descriptor);
-    return INVALID_HANDLE_VALUE;
+  if (!created) {
+    struct stat status;
+    if (fstat(descriptor, &status) != 0) {
+      SetLastErrorFromErrno(errno);
+      close(descriptor);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (S_ISDIR(status.st_mode) && !backup) {
+      close(descriptor);
+      SetLastErrorCode(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    // O_NONBLOCK changes nothing for a regular file (open(2)): only other
+    // files need it cleared. F_SETFL takes no access mode nor creation
+    // flags, and O_NONBLOCK is the only status flag set here.
+    if (!S_ISREG(status.st_mode)) fcntl(descriptor, F_SETFL, openFlags & ~O_NONBLOCK);
   }
-  if (S_ISDIR(status.st_mode) && !backup) {
-    close(descriptor);
-    SetLastErrorCode(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-  }
-  // O_NONBLOCK changes nothing for a regular file (open(2)): only other
-  // files need it cleared. F_SETFL takes no access mode nor creation flags,
-  // and O_NONBLOCK is the only status flag set here.
-  if (!S_ISREG(status.st_mode)) fcntl(descriptor, F_SETFL, openFlags & ~O_NONBLOCK);
   // Descriptor 0 would be a null handle, which callers may take for none.
   if (descriptor == 0) {
     const int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, 1);

@@ -16,6 +16,7 @@ namespace quarn::cli {
 // A calendar date and time of day, as the entry carries it (no time zone).
 struct DateTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  // NOLINTNEXTLINE(modernize-use-nullptr): clang-tidy 14 misreads a defaulted <=>
   auto operator<=>(const DateTime &) const = default;
 };
 

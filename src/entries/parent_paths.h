@@ -38,7 +38,7 @@ class TParentPaths {
       last_ = make(*chain_[i], known);  // made before `known` (maybe last_) is overwritten
       known = keep(*chain_[i]) ? &kept_.emplace(chain_[i], std::move(last_)).first->second : &last_;
     }
-    return *known;
+    return known != nullptr ? *known : last_;  // always set: the entry was found or made
   }
 
  private:

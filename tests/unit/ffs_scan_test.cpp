@@ -147,7 +147,7 @@ TEST_F(FfsTest, LinksFollowNextIdsThatNameParts) {
 }
 
 TEST_F(FfsTest, LookupsFindTheFirstOfARunAndRemovalsTakeOneRecord) {
-  // Parts 4 to 12 whose parents interleave by id, so that FindFirstChild
+  // Five file parts, ids 4 to 12, whose parents interleave by id, so that FindFirstChild
   // finds its runs only when JoinLinks sorted them by parent; chunk 42 thrice.
   DumpBuilder dump = OneDisk({{At(kBlock0), 0x1000}});
   FlashBlock block(dump, kBlock0, 0x1000);

@@ -42,12 +42,12 @@ class TFileView {
   TFileView(const TFileView &) = delete;
   TFileView &operator=(const TFileView &) = delete;
 
-  const std::uint8_t *Data() const { return data_; }
+  const std::uint8_t *Data() const { return static_cast<const std::uint8_t *>(view_); }
   std::uint32_t Size() const { return size_; }
 
  private:
-  TFileView(const std::uint8_t *data, std::uint32_t size) : data_(data), size_(size) {}
-  const std::uint8_t *data_;
+  TFileView(void *view, std::uint32_t size) : view_(view), size_(size) {}
+  void *view_;
   std::uint32_t size_;
 };
 

@@ -25,12 +25,9 @@ std::unique_ptr<TFileView> TFileView::Map(HANDLE file, std::uint32_t size) {
   // what another program writes to the file may or may not show through.
   void *view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
   if (view == MAP_FAILED) return nullptr;
-  return std::unique_ptr<TFileView>(new TFileView(static_cast<const std::uint8_t *>(view), size));
+  return std::unique_ptr<TFileView>(new TFileView(view, size));
 }
 
-TFileView::~TFileView() {
-  munmap(const_cast<std::uint8_t *>(data_),
-         size_);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-}
+TFileView::~TFileView() { munmap(view_, size_); }
 
 }  // namespace quarn
